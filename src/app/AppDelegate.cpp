@@ -1,0 +1,79 @@
+#include "app/AppDelegate.h"
+
+#include "app/SelfTestModes.h"
+#include "model/SelfTestProject.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
+AppDelegate::AppDelegate(QStringList arguments, QObject *parent)
+    : QObject(parent)
+    , m_arguments(std::move(arguments))
+{
+}
+
+AppDelegate::~AppDelegate() = default;
+
+bool AppDelegate::isSelfTest()
+{
+    return CommandLine::isSelfTest(QCoreApplication::arguments());
+}
+
+GifProjectRef AppDelegate::makeSelfTestProject()
+{
+    return ::makeSelfTestProject();
+}
+
+Rect AppDelegate::initialRect(std::optional<Rect> mainScreenFrame)
+{
+    const Rect screen = mainScreenFrame.value_or(Rect {0, 0, 1440, 900});
+    return {screen.minX() + (screen.width - 640) * 0.5, screen.minY() + (screen.height - 420) * 0.5, 640, 420};
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    m_menus = buildAppMenus();
+    connect(m_menus.exportGif, &QAction::triggered, this, &AppDelegate::menuExportGIF);
+
+    std::optional<Rect> mainFrame;
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        mainFrame = Geometry::fromQt(QRectF(screen->geometry()));
+    lastRect = initialRect(mainFrame);
+
+    dispatch(CommandLine::choose(m_arguments));
+}
+
+void AppDelegate::dispatch(const LaunchChoice &choice)
+{
+    using namespace SelfTestModes;
+    switch (choice.mode) {
+    case LaunchMode::ExportSelfTest:
+        return runExport(*this, choice.exportBasePath);
+    case LaunchMode::RecordSelfTest:
+        return runRecord(*this);
+    case LaunchMode::OpsSelfTest:
+        return runOps(*this);
+    case LaunchMode::LoopSelfTest:
+        return runLoop(*this);
+    case LaunchMode::QualityMatrix:
+        return runQualityMatrix(*this);
+    case LaunchMode::CloseSelfTest:
+        return runClose(*this);
+    case LaunchMode::StopRaceSelfTest:
+        return runStopRace(*this);
+    case LaunchMode::ResizeField:
+        return runResizeField(*this);
+    case LaunchMode::ResizeSheet:
+        return runResizeSheet(*this);
+    case LaunchMode::ResizeKeys:
+        return runResizeKeys(*this);
+    case LaunchMode::Zoom:
+        return runZoom(*this);
+    case LaunchMode::EditorSelfTest:
+        return runEditor(*this);
+    case LaunchMode::Interactive:
+        return showRecorder(lastRect);
+    }
+}

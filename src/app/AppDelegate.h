@@ -1,0 +1,56 @@
+#pragma once
+
+#include "app/AppMenus.h"
+#include "app/CommandLine.h"
+#include "base/Geometry.h"
+#include "model/GifProject.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class CaptureEngine;
+class EditorController;
+class FrameController;
+
+// The application's owner of its long-lived objects: at most one recording
+// frame, one capture engine and one editor at a time. GUI thread only.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AppDelegate(QStringList arguments, QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    // Builds the menus, places the first region and runs the mode the command
+    // line asks for.
+    void applicationDidFinishLaunching();
+
+    // True when any argument of this process begins with "--selftest".
+    static bool isSelfTest();
+    static GifProjectRef makeSelfTestProject();
+
+    // A 640 x 420 region centred on the main screen's whole frame (y-up global
+    // points), or on (0, 0, 1440, 900) when there is no screen.
+    static Rect initialRect(std::optional<Rect> mainScreenFrame);
+
+    void menuExportGIF();
+    void showRecorder(const Rect &rect);
+    void openEditor(const GifProjectRef &project);
+
+    const AppMenus &menus() const { return m_menus; }
+    const QStringList &arguments() const { return m_arguments; }
+
+    std::shared_ptr<FrameController> frame;
+    std::shared_ptr<CaptureEngine> engine;
+    std::shared_ptr<EditorController> editor;
+    Rect lastRect {0, 0, 640, 420};
+
+private:
+    void dispatch(const LaunchChoice &choice);
+
+    QStringList m_arguments;
+    AppMenus m_menus;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "base/Geometry.h"
+#include "model/GifFrame.h"
+
+#include <cstdint>
+#include <vector>
+
+// The animation being edited: ordered frames, a loop count (0 = forever) and
+// the nominal frame rate of the recording. Changed only on the GUI thread once
+// the capture engine has handed it over; an export reads it from a worker
+// while the editor shows a modal sheet.
+class GifProject {
+public:
+    GifProject(GifFrameList frames, int64_t fps, int64_t loopCount = 0);
+
+    // The first frame's pixel size; (0, 0) without frames.
+    Size canvasSize() const;
+    int64_t totalDurationMs() const;
+
+    // New frame objects (same images, same delays) for the undo history, so a
+    // later delay change on a live frame never reaches the history.
+    GifFrameList snapshot() const;
+    // Adopts the given frame objects as the frame list; no copies are made.
+    void restore(GifFrameList frames);
+
+    GifFrameList frames;
+    int64_t loopCount = 0;
+    int64_t fps = 0;
+};
+
+using GifProjectRef = std::shared_ptr<GifProject>;
