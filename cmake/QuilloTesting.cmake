@@ -28,14 +28,14 @@ function(quillo_add_test name)
     QUILLO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     QUILLO_BINARY_DIR="${PROJECT_BINARY_DIR}")
   if(T_X11)
-    set(labels x11)
-    set(env "QUILLO_TEST_X11=1")
+    # One X server is shared by every x11 test: they take turns, so no test
+    # sees another's windows, focus or pointer.
+    set(props LABELS x11 ENVIRONMENT "QUILLO_TEST_X11=1" RESOURCE_LOCK x11_display)
   else()
-    set(labels unit)
-    set(env "QT_QPA_PLATFORM=offscreen")
+    set(props LABELS unit ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${labels}" ENVIRONMENT "${env}" TIMEOUT 300)
+    PROPERTIES ${props} TIMEOUT 300)
 endfunction()

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Installs everything Quillo needs to build, test and run on Debian 12.
+# Idempotent: installs only what is missing. Non-interactive; uses sudo when
+# not run as root.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  g++ cmake ninja-build pkg-config clang-format
+  qt6-base-dev libgl-dev
+  libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-composite0-dev
+  libxcb-xfixes0-dev libxcb-damage0-dev libxcb-shape0-dev
+  libgif-dev libimagequant-dev
+  # run: the external encoders (gifski below, through npm)
+  ffmpeg
+  # tests: GoogleTest, an X server, real input, output checks
+  libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils x11-apps xcompmgr openbox
+  gifsicle imagemagick
+  # benchmarks
+  libbenchmark-dev time
+)
+GIFSKI_VERSION=1.7.1
+
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO=(sudo)
+fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${SUDO[@]}" apt-get update -q
+  "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# gifski comes from npm; the package ships a Linux binary but declares no
+# command, so link it where the program looks for tools.
+if ! /usr/local/bin/gifski --version 2>/dev/null | grep -q "$GIFSKI_VERSION"; then
+  if ! command -v npm >/dev/null; then
+    # Debian's own Node.js; a machine with another Node.js keeps its npm.
+    "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends nodejs npm
+  fi
+  echo "install-deps: installing gifski $GIFSKI_VERSION from npm"
+  "${SUDO[@]}" npm install -g --no-fund --no-audit "gifski@$GIFSKI_VERSION"
+  "${SUDO[@]}" ln -sf "$(npm root -g)/gifski/bin/debian/gifski" /usr/local/bin/gifski
+fi
