@@ -1,0 +1,56 @@
+#pragma once
+
+#include "model/GifProject.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace GifExporter {
+
+// A project staged on disk for an external encoder: "frame00000.png",
+// "frame00001.png", ... and the concat list "list.txt" in a fresh folder
+// "quillo-<uuid>" inside the temporary folder. The object owns the folder and
+// removes it with everything in it (errors ignored) when it goes out of scope,
+// so every return path of an export cleans up. Move-only.
+class FrameDir {
+public:
+    FrameDir(QString dir, QStringList pngs);
+    FrameDir(FrameDir &&other) noexcept;
+    FrameDir &operator=(FrameDir &&) = delete;
+    FrameDir(const FrameDir &) = delete;
+    FrameDir &operator=(const FrameDir &) = delete;
+    ~FrameDir();
+
+    // Absolute path of the folder.
+    const QString &dir() const { return m_dir; }
+    // Absolute paths of the PNG files, one per frame, in frame order.
+    const QStringList &pngs() const { return m_pngs; }
+    // dir() + "/" + name.
+    QString filePath(const QString &name) const;
+    // Gives up ownership and returns the folder's path; it is not removed.
+    QString release();
+
+private:
+    QString m_dir;
+    QStringList m_pngs;
+};
+
+// Writes every frame as PNG (one after the other, on the calling thread) and
+// the concat list. Absent when the folder cannot be made or any file cannot be
+// written; a half-written folder never survives.
+std::optional<FrameDir> makeFrameDir(const GifProject &project);
+
+// The concat list ("ffconcat version 1.0", then per frame its file line, the
+// line "option framerate 100" and its duration). The option line is what makes
+// ffmpeg keep each duration to the hundredth: without it PNG entries get a
+// 1/25 s time base and 60 ms frames come out as 80 and 40 ms. The last frame is
+// listed once only, since a repeated entry becomes one more GIF frame; its
+// delay reaches the GIF through the muxer's final delay instead.
+QString concatList(const GifProject &project);
+
+// "frame%05d.png" for `index`; longer than five digits past 99999.
+QString frameFileName(qsizetype index);
+
+} // namespace GifExporter

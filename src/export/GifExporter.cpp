@@ -1,0 +1,38 @@
+#include "export/GifExporter.h"
+
+#include "export/BuiltInGifExport.h"
+#include "export/FFmpegGifExport.h"
+#include "export/GifskiExport.h"
+#include "export/Tools.h"
+
+namespace GifExporter {
+
+ExportResult exportGif(const GifProject &project, const QString &destination, const ExportOptions &options)
+{
+    if (project.frames.empty())
+        return {false, QStringLiteral("Nothing to export — project has no frames.")};
+    switch (options.encoder) {
+    case GifEncoder::imageIO:
+        return exportImageIO(project, destination, options);
+    case GifEncoder::gifski:
+        if (Tools::gifski())
+            return exportGifski(project, destination, options);
+        [[fallthrough]];
+    case GifEncoder::ffmpeg:
+        if (Tools::ffmpeg())
+            return exportFFmpeg(project, destination, options);
+        break;
+    }
+    return exportImageIO(project, destination, options);
+}
+
+GifEncoder defaultEncoder()
+{
+    if (Tools::gifski())
+        return GifEncoder::gifski;
+    if (Tools::ffmpeg())
+        return GifEncoder::ffmpeg;
+    return GifEncoder::imageIO;
+}
+
+} // namespace GifExporter
