@@ -1,19 +1,34 @@
 #include "app/AppDelegate.h"
 #include "app/SelfTestModes.h"
+#include "editor/EditorController.h"
 
-// The editor's modes arrive with the editor.
 namespace SelfTestModes {
 
 void runOps(AppDelegate &)
 {
-    notAvailable(QStringLiteral("--selftest-ops"));
+    // A controller of its own, never shown: the checks replace its frames.
+    EditorController controller(AppDelegate::makeSelfTestProject());
+    const QStringList lines = controller.runLogicSelfTest();
+    qsizetype passed = 0;
+    for (const QString &line : lines) {
+        printLine(line);
+        if (line.startsWith(QStringLiteral("PASS")))
+            ++passed;
+    }
+    printLine(QStringLiteral("OPS: ") + QString::number(passed) + QLatin1Char('/') + QString::number(lines.size())
+        + QStringLiteral(" passed"));
+    exitProcess(passed == lines.size() ? 0 : 1);
 }
 
 void runResizeField(AppDelegate &)
 {
-    notAvailable(QStringLiteral("--selftest-resizefield"));
+    EditorController controller(AppDelegate::makeSelfTestProject());
+    for (const QString &line : controller.runResizeFieldRealTest())
+        printLine(line);
+    exitProcess(0);
 }
 
+// The modes below arrive with the editor window.
 void runResizeSheet(AppDelegate &)
 {
     notAvailable(QStringLiteral("--selftest-resizesheet"));

@@ -1,0 +1,251 @@
+#pragma once
+
+#include "model/GifProject.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+class EditorContentView;
+class FramePreviewView;
+class FrameStripView;
+class QComboBox;
+class QLabel;
+class QMainWindow;
+class QPushButton;
+class QScrollArea;
+class QSpinBox;
+class QWidget;
+
+// The one object behind the editor window: it owns the project while the
+// window is open, the current frame and the selection, the undo history, the
+// base delays behind the speed control, and the window with its controls.
+//
+// The source is split by concern:
+//   EditorController.cpp             construction, state, selection, history, refresh
+//   EditorControllerFrameOps.cpp     delete, trim, reverse, move, shift, delay, speed, loop
+//   EditorControllerResizeCrop.cpp   crop mode, "Apply Crop", the resize sheet and its fields
+//   EditorControllerPlayback.cpp     the playing state every operation stops
+//   EditorControllerWindow.cpp       the window, its controls and their wiring
+//   EditorControllerSelfChecks.cpp   the logic and resize-field self-checks
+//
+// Refused operations sound the system beep through beep(), which also counts,
+// so tests can tell "refused" from "did nothing".
+//
+// GUI thread only: every member, and every callback the views hold.
+class EditorController : public QObject {
+    Q_OBJECT
+
+public:
+    // The number of undo entries kept after an edit is recorded.
+    static constexpr size_t maxUndo = 50;
+
+    // Builds the window and its controls at once; show() opens it.
+    explicit EditorController(GifProjectRef project, QObject *parent = nullptr);
+    ~EditorController() override;
+
+    EditorController(const EditorController &) = delete;
+    EditorController &operator=(const EditorController &) = delete;
+
+    // --- the shell's surface
+    QMainWindow *window() const { return m_window.get(); }
+    // Starts a fresh log, sizes the window to its screen and brings it to the
+    // front with the keyboard focus on the content view.
+    void show();
+    // Called on a later turn of the event loop after the window has closed.
+    std::function<void()> onRecordAgain;
+
+    // --- state
+    const GifProjectRef &project() const { return m_project; }
+    int64_t current() const { return m_current; }
+    const std::set<int64_t> &selected() const { return m_selected; }
+    int64_t anchor() const { return m_anchor; }
+    double speedFactor() const { return m_speedFactor; }
+    bool isPlaying() const { return m_isPlaying; }
+    int64_t playDirection() const { return m_playDirection; }
+    // The un-scaled delay recorded for this frame object, if any.
+    std::optional<int64_t> baseDelay(const GifFrameRef &frame) const;
+    size_t undoDepth() const { return m_undoStack.size(); }
+    size_t redoDepth() const { return m_redoStack.size(); }
+    // How many times this controller has sounded the beep.
+    int beepCount() const { return m_beepCount; }
+
+    // --- history
+    // Records the present frames; called once by every edit, after its
+    // preconditions passed and before it changes anything.
+    void pushUndo();
+    void undoAction();
+    void redoAction();
+    void applyRestored(GifFrameList frames);
+    // Pushes the stored state into the views; records nothing.
+    void refresh();
+
+    // --- selection and navigation
+    // A click on the strip. Shift extends from the anchor (and wins over
+    // Control, which stands in for Command and toggles one frame).
+    void selectFrame(int64_t index, Qt::KeyboardModifiers modifiers);
+    void goFirst();
+    void goLast();
+    void goPrev();
+    void goNext();
+    void selectAll();
+
+    // --- playback
+    void stopPlay();
+
+    // --- window
+    // The zoom pop-up's action: a fixed zoom, dropping any free scale.
+    void zoomChanged();
+
+    // --- frame operations
+    void deleteSelected();
+    void trimBefore();
+    void trimAfter();
+    void reverse();
+    // `slot` is a gap of the frame list before the move: 0 is before the
+    // first frame, count after the last.
+    void reorderSelection(int64_t slot);
+    void shiftSelection(int64_t delta);
+    void moveLeft() { shiftSelection(-1); }
+    void moveRight() { shiftSelection(+1); }
+    void applyDelay(int64_t delayMs, bool toSelectionOnly);
+    void delayCommitted();
+    void delayStepped();
+    void applyDelayToAll();
+    void speedChanged();
+    void loopChanged();
+
+    // --- crop and resize
+    void toggleCrop();
+    void enterCrop();
+    void cancelCrop();
+    void applyCrop();
+    // Enables "Apply Crop" exactly when the preview holds a usable selection.
+    void cropChanged();
+    void openResize();
+    void resizeWidthChanged();
+    void resizeHeightChanged();
+    void resizeLockToggled();
+    void closeResize();
+    void applyResize();
+    // The end of editing of a text field (focus moved away). Only the two
+    // resize fields react; every other field is ignored.
+    void controlTextDidEndEditing(QObject *field);
+
+    // --- self-checks (each returns its report lines)
+    QStringList runLogicSelfTest();
+    QStringList runResizeFieldRealTest();
+
+    // --- views and controls, for the window code and tests
+    EditorContentView *content() const { return m_content; }
+    FramePreviewView *preview() const { return m_preview; }
+    FrameStripView *strip() const { return m_strip; }
+    QLabel *statusLabel() const { return m_statusLabel; }
+    QComboBox *zoomPopup() const { return m_zoomPopup; }
+    QComboBox *speedPopup() const { return m_speedPopup; }
+    QComboBox *loopPopup() const { return m_loopPopup; }
+    QComboBox *qualityPopup() const { return m_qualityPopup; }
+    QComboBox *encoderPopup() const { return m_encoderPopup; }
+    QLineEdit *delayField() const { return m_delayField; }
+    QSpinBox *delayStepper() const { return m_delayStepper; }
+    QPushButton *cropToggleBtn() const { return m_cropToggleBtn; }
+    QPushButton *cropApplyBtn() const { return m_cropApplyBtn; }
+    QPushButton *cropCancelBtn() const { return m_cropCancelBtn; }
+    QLineEdit *resizeWidth() const { return m_resizeWidth; }
+    QLineEdit *resizeHeight() const { return m_resizeHeight; }
+    QCheckBox *resizeLock() const { return m_resizeLock; }
+    QDialog *resizeSheet() const { return m_resizeSheet; }
+    double resizeBaseAspect() const { return m_resizeBaseAspect; }
+    int64_t lastGoodW() const { return m_lastGoodW; }
+    int64_t lastGoodH() const { return m_lastGoodH; }
+
+    // The status line for the present state (also shown by playback steps).
+    QString statusText() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // EditorControllerWindow.cpp
+    void buildUI();
+    void syncPlayButtons();
+    // Makes fresh resize fields and lock (hidden in the editor window) when
+    // the present ones are gone, e.g. after a self-check closed its window.
+    void ensureResizeControls();
+    void wireResizeField(QLineEdit *field, void (EditorController::*commit)());
+
+    // EditorControllerFrameOps.cpp
+    // The delay field's text as a delay, applied to the selection or to all.
+    void commitDelayField(bool toSelectionOnly);
+
+    // EditorController.cpp
+    void beep();
+    void rebuildBaseDelays();
+    void setSingleSelection(int64_t index);
+    void scrollToCurrent();
+    int64_t frameCount() const { return int64_t(m_project->frames.size()); }
+
+    // EditorControllerResizeCrop.cpp
+    void endResizeSheet();
+
+    // EditorControllerSelfChecks.cpp
+    void resetForSelfCheck(int64_t frameCount);
+
+    // Declared first so that it is destroyed last: every view below is a child.
+    std::unique_ptr<QMainWindow> m_window;
+    GifProjectRef m_project;
+
+    EditorContentView *m_content = nullptr;
+    FramePreviewView *m_preview = nullptr;
+    FrameStripView *m_strip = nullptr;
+    QScrollArea *m_stripScroll = nullptr;
+    QLabel *m_statusLabel = nullptr;
+    QPushButton *m_playFwdButton = nullptr;
+    QPushButton *m_playBackButton = nullptr;
+    int64_t m_playDirection = 1;
+    QComboBox *m_zoomPopup = nullptr;
+    QComboBox *m_speedPopup = nullptr;
+    QComboBox *m_loopPopup = nullptr;
+    QComboBox *m_qualityPopup = nullptr;
+    QComboBox *m_encoderPopup = nullptr;
+    QLineEdit *m_delayField = nullptr;
+    QSpinBox *m_delayStepper = nullptr;
+    QPushButton *m_cropApplyBtn = nullptr;
+    QPushButton *m_cropCancelBtn = nullptr;
+    QPushButton *m_cropToggleBtn = nullptr;
+    // Guarded: the resize-field check swaps in fields of its own window.
+    QPointer<QLineEdit> m_resizeWidth;
+    QPointer<QLineEdit> m_resizeHeight;
+    QPointer<QCheckBox> m_resizeLock;
+    QPointer<QDialog> m_resizeSheet;
+    double m_resizeBaseAspect = 1.0;
+    int64_t m_lastGoodW = 1;
+    int64_t m_lastGoodH = 1;
+
+    int64_t m_current = 0;
+    std::set<int64_t> m_selected {0};
+    int64_t m_anchor = 0;
+    bool m_isPlaying = false;
+
+    // Keyed by frame object: the owner-based order of weak_ptr is exact
+    // identity, and an entry of a frame that has left keeps its key distinct
+    // from any frame made later.
+    std::map<std::weak_ptr<GifFrame>, int64_t, std::owner_less<std::weak_ptr<GifFrame>>> m_baseDelay;
+    double m_speedFactor = 1.0;
+
+    std::vector<GifFrameList> m_undoStack;
+    std::vector<GifFrameList> m_redoStack;
+
+    int m_beepCount = 0;
+};
