@@ -1,0 +1,53 @@
+#include "capture/CaptureError.h"
+
+#include <QHash>
+
+namespace {
+
+const QString &captureErrorDomain()
+{
+    static const QString domain = QStringLiteral("Quillo.CaptureError");
+    return domain;
+}
+
+QString describe(CaptureError error)
+{
+    switch (error) {
+    case CaptureError::noDisplay:
+        return QStringLiteral("No display is available to record. (Quillo.CaptureError error 0.)");
+    }
+    return {};
+}
+
+} // namespace
+
+CaptureFailure::CaptureFailure(CaptureError error)
+    : m_domain(captureErrorDomain())
+    , m_code(static_cast<int64_t>(error))
+    , m_description(describe(error))
+{
+}
+
+CaptureFailure::CaptureFailure(QString domain, int64_t code, QString description)
+    : m_domain(std::move(domain))
+    , m_code(code)
+    , m_description(std::move(description))
+{
+}
+
+std::optional<CaptureError> CaptureFailure::captureError() const
+{
+    if (m_domain == captureErrorDomain() && m_code == static_cast<int64_t>(CaptureError::noDisplay))
+        return CaptureError::noDisplay;
+    return std::nullopt;
+}
+
+QString CaptureFailure::toString() const
+{
+    return QStringLiteral("Error Domain=%1 Code=%2 \"%3\"").arg(m_domain).arg(m_code).arg(m_description);
+}
+
+size_t qHash(const CaptureFailure &failure, size_t seed)
+{
+    return qHashMulti(seed, failure.domain(), failure.code());
+}
