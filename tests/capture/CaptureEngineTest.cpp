@@ -1,0 +1,690 @@
+#include "LogRecorder.h"
+
+#include "base/MainThread.h"
+#include "capture/CaptureEngine.h"
+#include "capture/synthetic/SyntheticCaptureService.h"
+#include "support/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+auto *const g_logs = ::testing::AddGlobalTestEnvironment(new LogRecorder);
+
+const QString ownApp = QStringLiteral("org.quillo.Quillo");
+
+SyntheticCaptureService::Scene makeScene()
+{
+    SyntheticCaptureService::Scene scene;
+    scene.content.displays = {{7, 1512, 982}};
+    scene.content.windows = {{100}, {101}, {200}};
+    scene.content.applications = {{QStringLiteral("com.example.Other")}, {ownApp}, {std::nullopt}};
+    scene.displayBounds[7] = {0, 0, 1512, 982};
+    scene.mainDisplayId = 7;
+    scene.screenNumbers[QStringLiteral("main")] = 7;
+    return scene;
+}
+
+QImage solid(QRgb colour, QSize size = {64, 48})
+{
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(colour);
+    return image;
+}
+
+SampleBuffer frameAt(double pts, QImage image = solid(0xff336699))
+{
+    SampleBuffer s;
+    s.frameStatus = int64_t(FrameStatus::complete);
+    s.pixelBuffer = PixelBuffer {std::move(image)};
+    s.presentationTime = pts;
+    return s;
+}
+
+// What a start completion delivered, once it has.
+struct StartResult {
+    bool called = false;
+    bool onMainThread = false;
+    std::optional<CaptureFailure> error;
+};
+
+struct StopResult {
+    bool called = false;
+    GifProjectRef project;
+};
+
+class CaptureEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        LogRecorder::clear();
+        service = std::make_shared<SyntheticCaptureService>(makeScene(), false);
+        liveBefore = CaptureEngine::liveStreamCount();
+    }
+
+    std::shared_ptr<CaptureEngine> makeEngine() { return std::make_shared<CaptureEngine>(service); }
+
+    std::shared_ptr<StartResult> start(
+        const std::shared_ptr<CaptureEngine> &engine, const Rect &region, const ScreenInfo &on = mainScreen())
+    {
+        auto result = std::make_shared<StartResult>();
+        engine->start(region, on, [result](std::optional<CaptureFailure> error) {
+            result->called = true;
+            result->onMainThread = isMainThread();
+            result->error = std::move(error);
+        });
+        return result;
+    }
+
+    std::shared_ptr<StartResult> startAndWait(const std::shared_ptr<CaptureEngine> &engine,
+        const Rect &region = {100, 200, 640, 480}, const ScreenInfo &on = mainScreen())
+    {
+        auto result = start(engine, region, on);
+        EXPECT_TRUE(waitUntil([&] { return result->called; }));
+        return result;
+    }
+
+    std::shared_ptr<StopResult> stop(const std::shared_ptr<CaptureEngine> &engine)
+    {
+        auto result = std::make_shared<StopResult>();
+        engine->stop([result](GifProjectRef project) {
+            result->called = true;
+            result->project = std::move(project);
+        });
+        return result;
+    }
+
+    GifProjectRef stopAndWait(const std::shared_ptr<CaptureEngine> &engine)
+    {
+        auto result = stop(engine);
+        EXPECT_TRUE(waitUntil([&] { return result->called; }));
+        return result->project;
+    }
+
+    std::shared_ptr<SyntheticCaptureStream> lastStream() const
+    {
+        const auto all = service->streams();
+        return all.empty() ? nullptr : all.back();
+    }
+
+    void deliver(std::initializer_list<SampleBuffer> samples)
+    {
+        auto stream = lastStream();
+        ASSERT_TRUE(stream);
+        for (const SampleBuffer &s : samples)
+            stream->deliver(s);
+        stream->waitForDelivery();
+    }
+
+    static ScreenInfo mainScreen() { return {QStringLiteral("main"), {0, 0, 1512, 982}, 2.0}; }
+
+    std::shared_ptr<SyntheticCaptureService> service;
+    int64_t liveBefore = 0;
+};
+
+std::vector<int64_t> delaysOf(const GifProjectRef &project)
+{
+    std::vector<int64_t> out;
+    for (const GifFrameRef &f : project->frames)
+        out.push_back(f->delayMs);
+    return out;
+}
+
+} // namespace
+
+TEST_F(CaptureEngineTest, NewEngine_HasTheDefaults_AndTheCaptureQueueLabel)
+{
+    auto engine = makeEngine();
+    EXPECT_EQ(engine->fps, 15);
+    EXPECT_TRUE(engine->showsCursor);
+    EXPECT_TRUE(engine->variableFrameRate);
+    EXPECT_EQ(engine->maxFrames, 3000);
+    EXPECT_FALSE(engine->onFrame);
+    EXPECT_FALSE(engine->onAutoStop);
+    EXPECT_FALSE(engine->onStraddle);
+    EXPECT_TRUE(engine->excludedWindowNumbers.empty());
+    EXPECT_EQ(engine->queueLabel(), QStringLiteral("org.quillo.Quillo.capture"));
+    EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
+}
+
+TEST_F(CaptureEngineTest, Start_ConfiguresTheStreamForTheRegion_AndLogsEachStep)
+{
+    auto engine = makeEngine();
+    const int64_t startsBefore = CaptureEngine::startCallCount();
+    auto result = startAndWait(engine);
+    EXPECT_FALSE(result->error);
+    EXPECT_TRUE(result->onMainThread);
+    EXPECT_EQ(CaptureEngine::startCallCount(), startsBefore + 1);
+    EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore + 1);
+
+    auto stream = lastStream();
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(stream->startRequests(), 1);
+    const StreamConfiguration &c = stream->configuration();
+    // (100, 200) y-up on a 982-point-high screen is (100, 302) from the top.
+    EXPECT_EQ(c.sourceRect, QRectF(100, 302, 640, 480));
+    EXPECT_EQ(c.width, 1280);
+    EXPECT_EQ(c.height, 960);
+    EXPECT_EQ(c.minimumFrameInterval.value, 1);
+    EXPECT_EQ(c.minimumFrameInterval.timescale, 15);
+    EXPECT_EQ(c.queueDepth, 8);
+    EXPECT_TRUE(c.showsCursor);
+    EXPECT_EQ(c.pixelFormat, pixelFormat32BGRA);
+    EXPECT_EQ(c.colorSpaceName, QStringLiteral("sRGB"));
+    EXPECT_FALSE(c.capturesAudio);
+    EXPECT_EQ(stream->filter().displayId, 7u);
+
+    EXPECT_EQ(LogRecorder::lines(),
+        QStringList({
+            QStringLiteral("START region=(100.0, 200.0, 640.0, 480.0) screenFrame=(0.0, 0.0, 1512.0, 982.0) scale=2.0 "
+                           "fps=15"),
+            QStringLiteral("display 7 1512x982; apps=3"),
+            QStringLiteral("exclude: windows=0 apps=1"),
+            QStringLiteral("sourceRect=(100.0, 302.0, 640.0, 480.0) px=1280x960 dbBounds=(0.0, 0.0, 1512.0, 982.0)"),
+            QStringLiteral("startCapture OK"),
+        }));
+
+    EXPECT_FALSE(stopAndWait(engine)); // nothing delivered
+    EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
+    EXPECT_TRUE(stream->wasStopped());
+}
+
+TEST_F(CaptureEngineTest, Start_CropsTheRegionToItsDisplay_WarningOnlyBeyondOnePoint)
+{
+    struct Case {
+        const char *name;
+        Rect region;
+        double scale;
+        QRectF source;
+        QSize px;
+        bool warns;
+    };
+    // Display 7: 1512 x 982 points; local y = 982 - region.maxY.
+    const Case cases[] = {
+        {"inside", {100, 200, 640, 480}, 2.0, {100, 302, 640, 480}, {1280, 960}, false},
+        {"100 wider, from the left edge", {0, 100, 1612, 400}, 1.0, {0, 482, 1512, 400}, {1512, 400}, true},
+        {"50 off the left edge", {-50, 100, 300, 200}, 1.0, {0, 682, 300, 200}, {300, 200}, true},
+        {"wholly to the right", {1600, 100, 300, 200}, 1.0, {1510, 682, 2, 200}, {2, 200}, true},
+        {"one point past the right edge", {1213, 100, 300, 200}, 1.0, {1213, 682, 299, 200}, {299, 200}, false},
+        {"hanging off the top", {10, 900, 100, 100}, 1.0, {10, 0, 100, 100}, {100, 100}, true},
+        {"tiny", {10, 10, 1, 1}, 1.0, {10, 971, 1, 1}, {2, 2}, false},
+        {"odd scale rounds halves away", {0, 0, 101, 101}, 1.5, {0, 881, 101, 101}, {152, 152}, false},
+    };
+    for (const Case &c : cases) {
+        LogRecorder::clear();
+        auto engine = makeEngine();
+        int straddles = 0;
+        engine->onStraddle = [&] { ++straddles; };
+        ScreenInfo screen = mainScreen();
+        screen.scale = c.scale;
+        auto result = startAndWait(engine, c.region, screen);
+        ASSERT_FALSE(result->error) << c.name;
+        auto stream = lastStream();
+        EXPECT_EQ(stream->configuration().sourceRect, c.source) << c.name;
+        EXPECT_EQ(QSize(int(stream->configuration().width), int(stream->configuration().height)), c.px) << c.name;
+        EXPECT_EQ(LogRecorder::linesStartingWith(QStringLiteral("WARN")).size(), c.warns ? 1 : 0) << c.name;
+        EXPECT_EQ(straddles, c.warns ? 1 : 0) << c.name;
+        stopAndWait(engine);
+    }
+
+    LogRecorder::clear();
+    auto engine = makeEngine();
+    startAndWait(engine, {0, 100, 1612, 400}, {QStringLiteral("main"), {0, 0, 1512, 982}, 1.0});
+    EXPECT_EQ(LogRecorder::linesStartingWith(QStringLiteral("WARN")),
+        QStringList(QStringLiteral("WARN region straddles/exceeds display 7 — cropped from (0.0, 482.0, 1612.0, 400.0) "
+                                   "to (0.0, 482.0, 1512.0, 400.0). Recording covers only this display.")));
+    stopAndWait(engine);
+}
+
+TEST_F(CaptureEngineTest, Start_FrameIntervalAndProjectFps_FollowFps)
+{
+    struct Case {
+        int64_t fps;
+        int32_t timescale;
+    };
+    const Case cases[] = {{0, 1}, {-3, 1}, {1, 1}, {60, 60}, {int64_t(1) << 40, std::numeric_limits<int32_t>::max()}};
+    for (const Case &c : cases) {
+        auto engine = makeEngine();
+        engine->fps = c.fps;
+        startAndWait(engine);
+        EXPECT_EQ(lastStream()->configuration().minimumFrameInterval.value, 1) << c.fps;
+        EXPECT_EQ(lastStream()->configuration().minimumFrameInterval.timescale, c.timescale) << c.fps;
+        deliver({frameAt(1.0)});
+        GifProjectRef project = stopAndWait(engine);
+        ASSERT_TRUE(project);
+        EXPECT_EQ(project->fps, c.fps); // as set, not clamped
+    }
+}
+
+TEST_F(CaptureEngineTest, Start_ChoosesTheExclusionFilter_AndLogsBothCounts)
+{
+    struct Case {
+        const char *name;
+        std::vector<int64_t> excluded;
+        std::vector<CaptureApplication> apps;
+        std::vector<uint32_t> windows;
+        std::vector<QString> applications;
+        QString line;
+    };
+    const int64_t wraps = (int64_t(1) << 32) + 100; // would wrap onto window 100
+    const std::vector<CaptureApplication> withOwn = makeScene().content.applications;
+    const std::vector<CaptureApplication> withoutOwn = {{QStringLiteral("com.example.Other")}, {std::nullopt}};
+    const Case cases[] = {
+        {"found windows win over the app", {101, 999, 100}, withOwn, {100, 101}, {},
+            QStringLiteral("exclude: windows=2 apps=1")},
+        {"no window found: the whole app", {999}, withOwn, {}, {ownApp}, QStringLiteral("exclude: windows=0 apps=1")},
+        {"nothing found", {999}, withoutOwn, {}, {}, QStringLiteral("exclude: windows=0 apps=0")},
+        {"windows without the app listed", {200}, withoutOwn, {200}, {}, QStringLiteral("exclude: windows=1 apps=0")},
+        {"numbers outside 32 bits are ignored", {-1, wraps}, withOwn, {}, {ownApp},
+            QStringLiteral("exclude: windows=0 apps=1")},
+    };
+    for (const Case &c : cases) {
+        LogRecorder::clear();
+        SyntheticCaptureService::Scene scene = makeScene();
+        scene.content.applications = c.apps;
+        service->setScene(scene);
+        auto engine = makeEngine();
+        engine->excludedWindowNumbers = c.excluded;
+        startAndWait(engine);
+        EXPECT_EQ(lastStream()->filter().excludedWindows, c.windows) << c.name;
+        EXPECT_EQ(lastStream()->filter().excludedApplications, c.applications) << c.name;
+        EXPECT_EQ(LogRecorder::linesStartingWith(QStringLiteral("exclude:")), QStringList(c.line)) << c.name;
+        stopAndWait(engine);
+    }
+}
+
+TEST_F(CaptureEngineTest, Start_PicksTheScreensDisplay_ElseTheFirstListed)
+{
+    struct Case {
+        const char *name;
+        QString screenName;
+        uint32_t mainDisplay;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {"screen number listed", QStringLiteral("main"), 3, 7},
+        {"screen unknown: the main display", QStringLiteral("elsewhere"), 7, 7},
+        {"main display not listed: the first", QStringLiteral("elsewhere"), 9, 3},
+    };
+    for (const Case &c : cases) {
+        LogRecorder::clear();
+        SyntheticCaptureService::Scene scene = makeScene();
+        scene.content.displays = {{3, 800, 600}, {7, 1512, 982}};
+        scene.displayBounds[3] = {1512, 0, 800, 600};
+        scene.mainDisplayId = c.mainDisplay;
+        service->setScene(scene);
+        auto engine = makeEngine();
+        startAndWait(engine, {10, 10, 100, 100}, {c.screenName, {0, 0, 1512, 982}, 1.0});
+        EXPECT_EQ(lastStream()->filter().displayId, c.expected) << c.name;
+        EXPECT_EQ(LogRecorder::linesStartingWith(QStringLiteral("display ")).value(0),
+            c.expected == 7 ? QStringLiteral("display 7 1512x982; apps=3")
+                            : QStringLiteral("display 3 800x600; apps=3"))
+            << c.name;
+        stopAndWait(engine);
+    }
+}
+
+TEST_F(CaptureEngineTest, StartFailure_AtEachStep_ReachesTheCompletionWithItsLineAndLeavesNoStream)
+{
+    using Faults = SyntheticCaptureService::Faults;
+    const CaptureFailure contentError = SyntheticCaptureService::syntheticError(QStringLiteral("content query"));
+    const CaptureFailure outputError = SyntheticCaptureService::syntheticError(QStringLiteral("output registration"));
+    const CaptureFailure startError = SyntheticCaptureService::syntheticError(QStringLiteral("start"));
+    struct Case {
+        const char *name;
+        Faults faults;
+        bool noDisplays;
+        CaptureFailure expected;
+        QString line; // empty: no error line at all
+        int startRequests;
+    };
+    Faults content;
+    content.contentError = contentError;
+    Faults none;
+    none.noContent = true;
+    Faults output;
+    output.addOutputError = outputError;
+    Faults starting;
+    starting.startError = startError;
+    const Case cases[] = {
+        {"content query fails", content, false, contentError,
+            QStringLiteral("ERROR SCShareableContent: Error Domain=Quillo.SyntheticCapture Code=1 \"Synthetic failure: "
+                           "content query.\""),
+            0},
+        {"neither content nor error", none, false, CaptureError::noDisplay, QStringLiteral("ERROR no display found"),
+            0},
+        {"content without displays", {}, true, CaptureError::noDisplay, QStringLiteral("ERROR no display found"), 0},
+        {"output registration fails", output, false, outputError, QString(), 0},
+        {"stream does not start", starting, false, startError,
+            QStringLiteral("startCapture ERROR: Error Domain=Quillo.SyntheticCapture Code=1 \"Synthetic failure: "
+                           "start.\""),
+            1},
+    };
+    for (const Case &c : cases) {
+        LogRecorder::clear();
+        SyntheticCaptureService::Scene scene = makeScene();
+        if (c.noDisplays)
+            scene.content.displays.clear();
+        service->setScene(scene);
+        service->setFaults(c.faults);
+        auto engine = makeEngine();
+        auto result = startAndWait(engine);
+        ASSERT_TRUE(result->error) << c.name;
+        EXPECT_EQ(*result->error, c.expected) << c.name;
+        EXPECT_TRUE(result->onMainThread) << c.name;
+
+        QStringList errorLines = LogRecorder::linesStartingWith(QStringLiteral("ERROR"));
+        errorLines += LogRecorder::linesStartingWith(QStringLiteral("startCapture"));
+        EXPECT_EQ(errorLines, c.line.isEmpty() ? QStringList() : QStringList(c.line)) << c.name;
+        if (auto stream = lastStream(); stream && c.startRequests == 0) {
+            EXPECT_EQ(stream->startRequests(), 0) << c.name;
+        }
+
+        EXPECT_FALSE(stopAndWait(engine)) << c.name;
+        EXPECT_TRUE(LogRecorder::lines().contains(QStringLiteral("STOP: no stream yet (cancelled set) → nil project")))
+            << c.name;
+        EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore) << c.name;
+    }
+    EXPECT_EQ(CaptureFailure(CaptureError::noDisplay).description(),
+        QStringLiteral("No display is available to record. (Quillo.CaptureError error 0.)"));
+}
+
+TEST_F(CaptureEngineTest, StopBeforeLaunch_CancelsTheStart_WithoutAStream)
+{
+    service->hold(SyntheticCaptureService::Step::content);
+    auto engine = makeEngine();
+    auto started = start(engine, {100, 200, 640, 480});
+    auto stopped = stop(engine);
+    ASSERT_TRUE(waitUntil([&] { return stopped->called; }));
+    EXPECT_FALSE(stopped->project);
+    EXPECT_FALSE(started->called);
+
+    service->release(SyntheticCaptureService::Step::content);
+    ASSERT_TRUE(waitUntil([&] { return started->called; }));
+    EXPECT_FALSE(started->error);
+    ASSERT_TRUE(lastStream());
+    EXPECT_EQ(lastStream()->startRequests(), 0);
+    EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
+
+    const QStringList lines = LogRecorder::lines();
+    const qsizetype stopLine = lines.indexOf(QStringLiteral("STOP: no stream yet (cancelled set) → nil project"));
+    const qsizetype abortLine = lines.indexOf(QStringLiteral("start: cancelled before launch — aborting"));
+    EXPECT_GT(lines.indexOf(QStringLiteral("STOP requested (main)")), 0);
+    EXPECT_GT(stopLine, 0);
+    EXPECT_GT(abortLine, stopLine);
+    EXPECT_FALSE(lines.contains(QStringLiteral("startCapture OK")));
+}
+
+TEST_F(CaptureEngineTest, StopWhileStarting_StopsTheLaunchedStream)
+{
+    service->hold(SyntheticCaptureService::Step::start);
+    auto engine = makeEngine();
+    auto started = start(engine, {100, 200, 640, 480});
+    ASSERT_TRUE(waitUntil([&] { return lastStream() && lastStream()->startRequests() == 1; }));
+    EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore + 1);
+    auto stopped = stop(engine);
+    service->release(SyntheticCaptureService::Step::start);
+    ASSERT_TRUE(waitUntil([&] { return stopped->called && started->called; }));
+    EXPECT_FALSE(started->error);
+    EXPECT_TRUE(lastStream()->wasStopped());
+    EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
+}
+
+TEST_F(CaptureEngineTest, StopWhileRunning_BuildsTheProjectFromTheKeptFrames_EvenWhenTheStopAnswerIsAnError)
+{
+    for (const bool stopFails : {false, true}) {
+        LogRecorder::clear();
+        SyntheticCaptureService::Faults faults;
+        if (stopFails)
+            faults.stopError = SyntheticCaptureService::syntheticError(QStringLiteral("stop"));
+        service->setFaults(faults);
+
+        auto first = makeEngine();
+        auto second = makeEngine();
+        startAndWait(first);
+        const QImage a = solid(0xffff0000), b = solid(0xff00ff00), c = solid(0xff0000ff);
+        deliver({frameAt(10.0, a), frameAt(10.05, b), frameAt(10.1, c)});
+        startAndWait(second);
+        EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore + 2);
+
+        GifProjectRef project = stopAndWait(first);
+        EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore + 1);
+        ASSERT_TRUE(project);
+        EXPECT_EQ(delaysOf(project), (std::vector<int64_t> {50, 50, 66}));
+        EXPECT_EQ(project->fps, 15);
+        EXPECT_EQ(project->loopCount, 0);
+        // The frames share the delivered pixels; nothing was copied.
+        EXPECT_EQ(project->frames[0]->image.cacheKey(), a.cacheKey());
+        EXPECT_EQ(project->frames[2]->image.cacheKey(), c.cacheKey());
+
+        const QStringList lines = LogRecorder::lines();
+        EXPECT_TRUE(lines.contains(QStringLiteral("building; captured=3 status=[0: 3] convFail=0")));
+        EXPECT_TRUE(lines.contains(QStringLiteral("buildProject → 3 frames")));
+        EXPECT_EQ(LogRecorder::linesStartingWith(QStringLiteral("stopCapture err: ")).size(), stopFails ? 1 : 0);
+
+        EXPECT_FALSE(stopAndWait(second));
+        EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
+        EXPECT_TRUE(LogRecorder::lines().contains(QStringLiteral("buildProject → -1 frames")));
+    }
+}
+
+TEST_F(CaptureEngineTest, StreamFailure_ThenStop_DeliversNoProject)
+{
+    auto engine = makeEngine();
+    startAndWait(engine);
+    deliver({frameAt(1.0), frameAt(1.1)});
+    lastStream()->fail(SyntheticCaptureService::syntheticError(QStringLiteral("stream interrupted")));
+    ASSERT_TRUE(waitUntil([&] { return CaptureEngine::liveStreamCount() == liveBefore; }));
+
+    EXPECT_FALSE(stopAndWait(engine));
+    const QString failure = QStringLiteral(
+        "SCStream stopped with error: Error Domain=Quillo.SyntheticCapture Code=1 \"Synthetic failure: stream "
+        "interrupted.\"");
+    EXPECT_TRUE(LogRecorder::warnings().contains(failure));
+    EXPECT_FALSE(LogRecorder::lines().contains(failure)); // the system log only
+    EXPECT_TRUE(LogRecorder::lines().contains(QStringLiteral("STOP: no stream yet (cancelled set) → nil project")));
+}
+
+TEST_F(CaptureEngineTest, MaxFrames_StopsIntakeAtExactlyThatMany_AndFiresAutoStopOnce)
+{
+    auto engine = makeEngine();
+    engine->maxFrames = 3;
+    std::vector<int64_t> counts;
+    int autoStops = 0;
+    engine->onFrame = [&](int64_t n) {
+        EXPECT_TRUE(isMainThread());
+        counts.push_back(n);
+    };
+    engine->onAutoStop = [&] { ++autoStops; };
+    startAndWait(engine);
+    deliver({frameAt(0.0), frameAt(0.1), frameAt(0.2), frameAt(0.3), frameAt(0.4)});
+    ASSERT_TRUE(waitUntil([&] { return autoStops == 1 && counts.size() == 3; }));
+    GifProjectRef project = stopAndWait(engine);
+    ASSERT_TRUE(project);
+    EXPECT_EQ(project->frames.size(), 3u);
+    EXPECT_EQ(counts, (std::vector<int64_t> {1, 2, 3}));
+    EXPECT_EQ(autoStops, 1);
+}
+
+TEST_F(CaptureEngineTest, Intake_KeepsOnlyUsableScreenFrames_AndCountsWhatItSaw)
+{
+    auto withStatus = [](std::optional<int64_t> status, std::optional<PixelBuffer> pixels, double pts = 1.0) {
+        SampleBuffer s;
+        s.frameStatus = status;
+        s.pixelBuffer = std::move(pixels);
+        s.presentationTime = pts;
+        return s;
+    };
+    SampleBuffer invalid = frameAt(1.0);
+    invalid.valid = false;
+    struct Case {
+        const char *name;
+        SampleBuffer sample;
+        StreamOutputType type;
+        QString building; // the assembly line after this one sample
+    };
+    const PixelBuffer good {solid(0xff102030)};
+    const Case cases[] = {
+        {"a complete frame", frameAt(1.0), StreamOutputType::screen,
+            QStringLiteral("building; captured=1 status=[0: 1] convFail=0")},
+        {"an audio sample", frameAt(1.0), StreamOutputType::audio,
+            QStringLiteral("building; captured=0 status=[:] convFail=0")},
+        {"an invalid buffer", invalid, StreamOutputType::screen,
+            QStringLiteral("building; captured=0 status=[:] convFail=0")},
+        {"idle status, no pixels", withStatus(1, std::nullopt), StreamOutputType::screen,
+            QStringLiteral("building; captured=0 status=[1: 1] convFail=0")},
+        {"any status with pixels is kept", withStatus(3, good), StreamOutputType::screen,
+            QStringLiteral("building; captured=1 status=[3: 1] convFail=0")},
+        {"no status at all", withStatus(std::nullopt, good), StreamOutputType::screen,
+            QStringLiteral("building; captured=1 status=[:] convFail=0")},
+        {"pixels that do not convert", withStatus(0, PixelBuffer {QImage(8, 8, QImage::Format_Mono)}),
+            StreamOutputType::screen, QStringLiteral("building; captured=0 status=[0: 1] convFail=1")},
+        {"an empty pixel buffer", withStatus(0, PixelBuffer {}), StreamOutputType::screen,
+            QStringLiteral("building; captured=0 status=[0: 1] convFail=1")},
+        {"a time that is not finite", withStatus(0, good, std::nan("")), StreamOutputType::screen,
+            QStringLiteral("building; captured=0 status=[0: 1] convFail=0")},
+    };
+    for (const Case &c : cases) {
+        LogRecorder::clear();
+        auto engine = makeEngine();
+        std::vector<int64_t> counts;
+        engine->onFrame = [&](int64_t n) { counts.push_back(n); };
+        startAndWait(engine);
+        lastStream()->deliver(c.sample, c.type);
+        lastStream()->waitForDelivery();
+        stopAndWait(engine);
+        EXPECT_EQ(LogRecorder::linesStartingWith(QStringLiteral("building;")), QStringList(c.building)) << c.name;
+        const bool kept = c.building.contains(QStringLiteral("captured=1"));
+        EXPECT_EQ(counts.size(), kept ? 1u : 0u) << c.name;
+    }
+}
+
+TEST_F(CaptureEngineTest, Intake_IgnoresFramesWhilePaused)
+{
+    auto engine = makeEngine();
+    startAndWait(engine);
+    deliver({frameAt(0.0)});
+    engine->setPaused(true);
+    deliver({frameAt(0.5), frameAt(0.6)});
+    engine->setPaused(false);
+    deliver({frameAt(2.0)});
+    GifProjectRef project = stopAndWait(engine);
+    ASSERT_TRUE(project);
+    // The pause shows as one long delay on the frame before it.
+    EXPECT_EQ(delaysOf(project), (std::vector<int64_t> {2000, 66}));
+}
+
+TEST_F(CaptureEngineTest, Intake_LogsTheFirstFrameAndEveryFifteenth)
+{
+    auto engine = makeEngine();
+    startAndWait(engine);
+    auto stream = lastStream();
+    for (int i = 0; i < 31; ++i)
+        stream->deliver(frameAt(i * 0.1));
+    stream->deliver(frameAt(4.0, QImage())); // a conversion failure, reported from then on
+    for (int i = 0; i < 14; ++i)
+        stream->deliver(frameAt(5.0 + i * 0.1));
+    stream->waitForDelivery();
+    EXPECT_EQ(LogRecorder::linesStartingWith(QStringLiteral("first frame ")),
+        QStringList(QStringLiteral("first frame 64x48")));
+    EXPECT_EQ(LogRecorder::linesStartingWith(QStringLiteral("frames=")),
+        QStringList({QStringLiteral("frames=15 status=[0: 15] convFail=0"),
+            QStringLiteral("frames=30 status=[0: 30] convFail=0"),
+            QStringLiteral("frames=45 status=[0: 46] convFail=1")}));
+    stopAndWait(engine);
+}
+
+TEST_F(CaptureEngineTest, Intake_OpaqueBgrxPixels_BecomeOpaquePremultipliedFrames)
+{
+    QImage bgrx(4, 2, QImage::Format_RGB32);
+    for (int y = 0; y < bgrx.height(); ++y) {
+        auto *row = reinterpret_cast<uint32_t *>(bgrx.scanLine(y));
+        for (int x = 0; x < bgrx.width(); ++x)
+            row[x] = 0x00123456; // X leaves the top byte undefined, often zero
+    }
+    auto engine = makeEngine();
+    startAndWait(engine);
+    deliver({frameAt(0.0, bgrx)});
+    GifProjectRef project = stopAndWait(engine);
+    ASSERT_TRUE(project);
+    const QImage &image = project->frames[0]->image;
+    EXPECT_EQ(image.format(), QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(image.pixel(3, 1), 0xff123456u);
+}
+
+TEST_F(CaptureEngineTest, DroppingALiveEngine_StopsItsStream_AndLowersTheLiveCount)
+{
+    auto engine = makeEngine();
+    startAndWait(engine);
+    auto stream = lastStream();
+    ASSERT_EQ(CaptureEngine::liveStreamCount(), liveBefore + 1);
+    engine.reset();
+    EXPECT_TRUE(waitUntil([&] { return CaptureEngine::liveStreamCount() == liveBefore && stream->wasStopped(); }));
+}
+
+TEST(CaptureEngineBuildProject, DelaysComeFromTheTimestamps)
+{
+    struct Case {
+        const char *name;
+        std::vector<double> times; // arrival order; frame i is identified by its index
+        int64_t fps;
+        bool variable;
+        std::vector<int> order;
+        std::vector<int64_t> delays;
+    };
+    const Case cases[] = {
+        {"measured gaps, nominal last", {0.0, 0.05, 0.1}, 15, true, {0, 1, 2}, {50, 50, 66}},
+        {"fixed rate", {0.0, 0.05, 0.1}, 15, false, {0, 1, 2}, {66, 66, 66}},
+        {"floor of 10 ms", {0.0, 0.004, 0.5}, 15, true, {0, 1, 2}, {10, 496, 66}},
+        {"equal times keep arrival order", {0.1, 0.1}, 15, true, {0, 1}, {10, 66}},
+        {"out of order times are sorted", {0.2, 0.1, 0.3}, 15, true, {1, 0, 2}, {100, 100, 66}},
+        {"a two-second gap", {0.0, 2.0}, 15, true, {0, 1}, {2000, 66}},
+        {"half a millisecond rounds away", {0.0, 0.0125}, 30, true, {0, 1}, {13, 33}},
+        {"one frame at fps 0", {3.0}, 0, true, {0}, {1000}},
+        {"a gap too large for milliseconds gets the nominal delay", {0.0, 1e300}, 15, true, {0, 1}, {66, 66}},
+    };
+    for (const Case &c : cases) {
+        std::vector<CaptureEngine::CapturedFrame> frames;
+        for (size_t i = 0; i < c.times.size(); ++i)
+            frames.push_back({solid(qRgb(int(i), 0, 0), {2, 2}), c.times[i]});
+        GifProjectRef project = CaptureEngine::buildProject(frames, c.fps, c.variable);
+        ASSERT_TRUE(project) << c.name;
+        EXPECT_EQ(delaysOf(project), c.delays) << c.name;
+        std::vector<int> order;
+        for (const GifFrameRef &f : project->frames)
+            order.push_back(qRed(f->image.pixel(0, 0)));
+        EXPECT_EQ(order, c.order) << c.name;
+        EXPECT_EQ(project->fps, c.fps) << c.name;
+        EXPECT_EQ(project->loopCount, 0) << c.name;
+    }
+    EXPECT_FALSE(CaptureEngine::buildProject({}, 15, true));
+}
+
+TEST(CaptureEngineBuildProject, NominalDelayIsTruncated)
+{
+    const std::pair<int64_t, int64_t> cases[]
+        = {{15, 66}, {30, 33}, {60, 16}, {24, 41}, {10, 100}, {1, 1000}, {0, 1000}, {-5, 1000}};
+    for (const auto &[fps, delay] : cases) {
+        GifProjectRef project = CaptureEngine::buildProject({{solid(0xff000000, {2, 2}), 0.0}}, fps, true);
+        ASSERT_TRUE(project);
+        EXPECT_EQ(project->frames[0]->delayMs, delay) << fps;
+    }
+}
+
+TEST(CaptureError, NoDisplay_IsEqualToItself_AndReadable)
+{
+    const CaptureFailure a(CaptureError::noDisplay), b(CaptureError::noDisplay);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(qHash(a), qHash(b));
+    EXPECT_EQ(a.code(), 0);
+    EXPECT_EQ(a.captureError(), CaptureError::noDisplay);
+    EXPECT_FALSE(SyntheticCaptureService::syntheticError(QStringLiteral("x")).captureError());
+    EXPECT_FALSE(a == SyntheticCaptureService::syntheticError(QStringLiteral("x")));
+    EXPECT_EQ(a.toString(),
+        QStringLiteral(
+            "Error Domain=Quillo.CaptureError Code=0 \"No display is available to record. (Quillo.CaptureError error "
+            "0.)\""));
+}
