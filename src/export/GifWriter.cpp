@@ -4,6 +4,7 @@
 
 #include <gif_lib.h>
 #include <libimagequant.h>
+#include <omp.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -28,13 +29,9 @@ struct LiqHistogramDeleter {
 struct LiqResultDeleter {
     void operator()(liq_result *p) const { liq_result_destroy(p); }
 };
-struct LiqImageDeleter {
-    void operator()(liq_image *p) const { liq_image_destroy(p); }
-};
 using LiqAttr = std::unique_ptr<liq_attr, LiqAttrDeleter>;
 using LiqHistogram = std::unique_ptr<liq_histogram, LiqHistogramDeleter>;
 using LiqResult = std::unique_ptr<liq_result, LiqResultDeleter>;
-using LiqImage = std::unique_ptr<liq_image, LiqImageDeleter>;
 
 struct ColorMapDeleter {
     void operator()(ColorMapObject *p) const { GifFreeMapObject(p); }
@@ -128,27 +125,6 @@ QRect changedRect(const QImage &previous, const QImage &current)
     return QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
-LiqImage liqImage(liq_attr *attr, const QImage &rgba, const QRect &area)
-{
-    std::vector<void *> rows(size_t(area.height()));
-    for (int y = 0; y < area.height(); ++y)
-        rows[size_t(y)] = const_cast<uchar *>(rgba.constScanLine(area.y() + y)) + area.x() * 4;
-    // The row pointers are copied; the pixels must outlive the image.
-    return LiqImage(liq_image_create_rgba_rows(attr, rows.data(), area.width(), area.height(), 0));
-}
-
-// Palette indices of `area` of `rgba`, row by row.
-std::optional<std::vector<uint8_t>> remap(liq_attr *attr, liq_result *result, const QImage &rgba, const QRect &area)
-{
-    LiqImage image = liqImage(attr, rgba, area);
-    if (!image)
-        return std::nullopt;
-    std::vector<uint8_t> indices(size_t(area.width()) * size_t(area.height()));
-    if (liq_write_remapped_image(result, image.get(), indices.data(), indices.size()) != LIQ_OK)
-        return std::nullopt;
-    return indices;
-}
-
 uint32_t rgbKey(const GifColorType &c)
 {
     return uint32_t(c.Red) << 16 | uint32_t(c.Green) << 8 | uint32_t(c.Blue);
@@ -195,48 +171,139 @@ bool putLoopExtension(GifFileType *gif, int64_t loopCount)
         && EGifPutExtensionBlock(gif, sizeof count, count) == GIF_OK && EGifPutExtensionTrailer(gif) == GIF_OK;
 }
 
-// The palette of a quantisation, with room for the transparent index.
-struct Palette {
-    ColorMap map;
-    int transparent = 0;
+// Pixel (RGBA bytes read as one word) to a number: how often the colour occurs
+// while counting, its palette index once the palette is made. Open addressing,
+// since screen content repeats a few colours millions of times.
+class ColorTable {
+public:
+    ColorTable() { reset(1 << 12); }
+
+    uint32_t &operator[](uint32_t key)
+    {
+        size_t at = slot(key);
+        if (!m_used[at]) {
+            if ((m_count + 1) * 2 > m_keys.size()) {
+                grow();
+                at = slot(key);
+            }
+            m_used[at] = 1;
+            m_keys[at] = key;
+            m_values[at] = 0;
+            ++m_count;
+        }
+        return m_values[at];
+    }
+
+    const uint32_t *find(uint32_t key) const
+    {
+        const size_t at = slot(key);
+        return m_used[at] ? &m_values[at] : nullptr;
+    }
+
+    size_t size() const { return m_count; }
+
+    template <typename F> void forEach(F &&f)
+    {
+        for (size_t i = 0; i < m_keys.size(); ++i) {
+            if (m_used[i])
+                f(m_keys[i], m_values[i]);
+        }
+    }
+
+private:
+    size_t slot(uint32_t key) const
+    {
+        size_t at = (key * 0x9E3779B1u) & m_mask;
+        while (m_used[at] && m_keys[at] != key)
+            at = (at + 1) & m_mask;
+        return at;
+    }
+
+    void reset(size_t capacity)
+    {
+        m_keys.assign(capacity, 0);
+        m_values.assign(capacity, 0);
+        m_used.assign(capacity, 0);
+        m_mask = capacity - 1;
+        m_count = 0;
+    }
+
+    void grow()
+    {
+        std::vector<uint32_t> keys = std::move(m_keys);
+        std::vector<uint32_t> values = std::move(m_values);
+        std::vector<uint8_t> used = std::move(m_used);
+        reset(keys.size() * 2);
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (used[i])
+                (*this)[keys[i]] = values[i];
+        }
+    }
+
+    std::vector<uint32_t> m_keys;
+    std::vector<uint32_t> m_values;
+    std::vector<uint8_t> m_used;
+    size_t m_mask = 0;
+    size_t m_count = 0;
 };
 
-// `transparentFromLiq`: use libimagequant's most transparent entry (it may
-// return several below full opacity) when it made one; otherwise append one.
-Palette makePalette(const liq_palette *source, bool transparentFromLiq)
+// Adds the visible pixels of `area` to `counts`, a run of one colour at a time.
+void countColors(ColorTable &counts, const QImage &rgba, const QRect &area)
 {
-    const int count = int(source->count);
-    int transparent = count;
-    if (transparentFromLiq) {
-        int lowest = 255;
-        for (int i = 0; i < count; ++i) {
-            if (source->entries[i].a < lowest) {
-                lowest = source->entries[i].a;
-                transparent = i;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const uint32_t *line = row(rgba, y);
+        uint32_t last = line[area.left()];
+        uint32_t run = 0;
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (line[x] == last) {
+                ++run;
+                continue;
             }
+            if (alphaOf(last) != 0)
+                counts[last] += run;
+            last = line[x];
+            run = 1;
         }
-        if (lowest == 255)
-            transparent = count;
+        if (alphaOf(last) != 0)
+            counts[last] += run;
     }
-    const int used = std::max(count, transparent + 1);
+}
+
+liq_color toLiq(uint32_t rgba)
+{
+    liq_color color;
+    std::memcpy(&color, &rgba, 4);
+    return color;
+}
+
+// The animation's one palette and the index of every colour that will be
+// drawn.
+struct Palette {
+    ColorMap map;
+    liq_palette entries {};
+    int transparent = 0;
+    ColorTable indexOf;
+};
+
+ColorMap makeColorMap(const liq_palette &entries, int used)
+{
     int size = 2;
     while (size < used)
         size *= 2;
     std::vector<GifColorType> colors(size_t(size), GifColorType {0, 0, 0});
-    for (int i = 0; i < count; ++i)
-        colors[size_t(i)] = {source->entries[i].r, source->entries[i].g, source->entries[i].b};
-    return {ColorMap(GifMakeMapObject(size, colors.data())), transparent};
+    for (unsigned i = 0; i < entries.count; ++i)
+        colors[i] = {entries.entries[i].r, entries.entries[i].g, entries.entries[i].b};
+    return ColorMap(GifMakeMapObject(size, colors.data()));
 }
 
-// The nearest entry of full opacity, for an opaque pixel that dithering sent
-// to a (partly) transparent entry.
-int nearestOpaque(const liq_palette *palette, int index)
+// The entry of full opacity nearest to `rgba`.
+uint32_t nearestOpaque(const liq_palette &palette, uint32_t rgba)
 {
-    const liq_color want = palette->entries[index];
-    int best = index;
+    const liq_color want = toLiq(rgba);
+    uint32_t best = 0;
     int bestDistance = INT32_MAX;
-    for (int i = 0; i < int(palette->count); ++i) {
-        const liq_color c = palette->entries[i];
+    for (unsigned i = 0; i < palette.count; ++i) {
+        const liq_color c = palette.entries[i];
         if (c.a != 255)
             continue;
         const int dr = c.r - want.r;
@@ -249,6 +316,55 @@ int nearestOpaque(const liq_palette *palette, int index)
         }
     }
     return best;
+}
+
+// Few enough colours keep their exact values; more are quantised by
+// libimagequant from the counted histogram, and each counted colour then maps
+// to its nearest entry. Either way one index is left for transparency.
+std::unique_ptr<Palette> makePalette(ColorTable &counts, liq_attr *attr, int maxColors)
+{
+    auto palette = std::make_unique<Palette>();
+    if (counts.size() <= size_t(maxColors)) {
+        std::vector<uint32_t> colors;
+        counts.forEach([&](uint32_t color, uint32_t) { colors.push_back(color); });
+        std::sort(colors.begin(), colors.end());
+        palette->entries.count = unsigned(colors.size());
+        for (size_t i = 0; i < colors.size(); ++i) {
+            palette->entries.entries[i] = toLiq(colors[i]);
+            palette->indexOf[colors[i]] = uint32_t(i);
+        }
+        palette->transparent = int(colors.size());
+    } else {
+        std::vector<liq_histogram_entry> histogram;
+        histogram.reserve(counts.size());
+        counts.forEach([&](uint32_t color, uint32_t count) { histogram.push_back({toLiq(color), count}); });
+        LiqHistogram liqHistogram(liq_histogram_create(attr));
+        liq_result *quantized = nullptr;
+        if (!liqHistogram
+            || liq_histogram_add_colors(liqHistogram.get(), attr, histogram.data(), int(histogram.size()), 0) != LIQ_OK
+            || liq_histogram_quantize(liqHistogram.get(), attr, &quantized) != LIQ_OK || !quantized)
+            return nullptr;
+        const LiqResult result(quantized);
+        palette->entries = *liq_get_palette(quantized);
+        // Only visible colours were counted, so every entry should be opaque.
+        // Should libimagequant still return entries below full opacity, the
+        // most transparent of them becomes the transparent index, and no
+        // visible colour maps to any of them.
+        int lowest = 255;
+        palette->transparent = int(palette->entries.count);
+        for (unsigned i = 0; i < palette->entries.count; ++i) {
+            if (palette->entries.entries[i].a < lowest) {
+                lowest = palette->entries.entries[i].a;
+                palette->transparent = int(i);
+            }
+        }
+        counts.forEach(
+            [&](uint32_t color, uint32_t) { palette->indexOf[color] = nearestOpaque(palette->entries, color); });
+    }
+    palette->map = makeColorMap(palette->entries, std::max(int(palette->entries.count), palette->transparent + 1));
+    if (!palette->map)
+        return nullptr;
+    return palette;
 }
 
 class GifFile {
@@ -277,20 +393,92 @@ private:
     GifFileType *m_gif;
 };
 
+// Palette indices of `area` of `rgba`, row by row; invisible pixels get the
+// transparent index. Every visible colour was counted, so has an index.
+std::vector<uint8_t> mapArea(const Palette &palette, const QImage &rgba, const QRect &area)
+{
+    const auto transparent = uint8_t(palette.transparent);
+    std::vector<uint8_t> indices(size_t(area.width()) * size_t(area.height()));
+    uint8_t *out = indices.data();
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const uint32_t *line = row(rgba, y);
+        uint32_t last = line[area.left()] + 1;
+        uint8_t lastIndex = transparent;
+        for (int x = area.left(); x <= area.right(); ++x, ++out) {
+            if (line[x] != last) {
+                last = line[x];
+                const uint32_t *found = palette.indexOf.find(last);
+                lastIndex = (alphaOf(last) == 0 || !found) ? transparent : uint8_t(*found);
+            }
+            *out = lastIndex;
+        }
+    }
+    return indices;
+}
+
+// Delta frames: pixels whose source did not change, or whose new index shows
+// the colour already on screen, become transparent (long runs of one index
+// cost almost nothing after compression), and the frame shrinks to what is
+// left. `shown` is the picture after the frames so far, updated here.
+void keepOnlyChanges(FrameOut &frame, const QImage &previous, const QImage &current, const GifColorType *colors,
+    std::vector<uint32_t> &shown, int canvasWidth)
+{
+    const QRect area = frame.area;
+    const auto transparent = uint8_t(frame.transparent);
+    int top = area.height();
+    int bottom = -1;
+    int left = area.width();
+    int right = -1;
+    for (int y = 0; y < area.height(); ++y) {
+        const uint32_t *was = row(previous, area.y() + y) + area.x();
+        const uint32_t *now = row(current, area.y() + y) + area.x();
+        uint8_t *out = frame.indices.data() + size_t(y) * size_t(area.width());
+        uint32_t *screen = shown.data() + size_t(area.y() + y) * size_t(canvasWidth) + size_t(area.x());
+        for (int x = 0; x < area.width(); ++x) {
+            const uint32_t color = rgbKey(colors[out[x]]);
+            if (was[x] == now[x] || color == screen[x]) {
+                out[x] = transparent;
+                continue;
+            }
+            screen[x] = color;
+            top = std::min(top, y);
+            bottom = y;
+            left = std::min(left, x);
+            right = std::max(right, x);
+        }
+    }
+    if (bottom < 0) {
+        frame.area = QRect(0, 0, 1, 1);
+        frame.indices = {transparent};
+        return;
+    }
+    const QRect tight(QPoint(left, top), QPoint(right, bottom));
+    std::vector<uint8_t> cropped(size_t(tight.width()) * size_t(tight.height()));
+    for (int y = 0; y < tight.height(); ++y) {
+        std::memcpy(cropped.data() + size_t(y) * size_t(tight.width()),
+            frame.indices.data() + size_t(tight.y() + y) * size_t(area.width()) + size_t(tight.x()),
+            size_t(tight.width()));
+    }
+    frame.indices = std::move(cropped);
+    frame.area = tight.translated(area.topLeft());
+}
+
 } // namespace
 
 GifWriter::Status GifWriter::write(
     const QString &path, const std::vector<QImage> &images, const std::vector<int> &delaysCs, int64_t loopCount) const
 {
     QSize canvas(1, 1);
-    bool delta = true;
     for (const QImage &image : images) {
-        canvas = canvas.expandedTo(image.size());
         if (image.isNull())
             return Status::cannotCreate;
+        canvas = canvas.expandedTo(image.size());
     }
     if (canvas.width() > MAX_SIDE || canvas.height() > MAX_SIDE || images.size() != delaysCs.size())
         return Status::cannotCreate;
+    // Delta frames need every pixel of every frame opaque: a transparent pixel
+    // over an opaque one could not be drawn without clearing the frame first.
+    bool delta = true;
     for (const QImage &image : images) {
         if (image.size() != canvas || !isOpaque(image)) {
             delta = false;
@@ -311,133 +499,72 @@ GifWriter::Status GifWriter::write(
     }
     EGifSetGifVersion(gif.get(), true);
 
+    // libimagequant parallelises with OpenMP, whose idle threads spin; while a
+    // recording's other work keeps the cores busy that costs more than it
+    // gains. This setting holds for the calling thread only.
+    omp_set_num_threads(1);
     LiqAttr attr(liq_attr_create());
     if (!attr)
         return Status::finalizeFailed;
-    liq_set_max_colors(attr.get(), MAX_PALETTE_COLORS);
+    const int maxColors = std::clamp(m_tuning.maxColors, 2, MAX_PALETTE_COLORS);
+    liq_set_max_colors(attr.get(), maxColors);
     liq_set_speed(attr.get(), std::clamp(m_tuning.speed, 1, 10));
+    liq_set_quality(attr.get(), 0, std::clamp(m_tuning.targetQuality, 0, 100));
 
-    // First pass: the histogram of everything that will be drawn, and so the
-    // one palette for the whole animation.
-    LiqHistogram histogram(liq_histogram_create(attr.get()));
-    if (!histogram)
-        return Status::finalizeFailed;
-    std::vector<QRect> changed(images.size());
+    // First pass: the colours of everything that will be drawn.
+    auto prepare = [&](size_t i) {
+        QImage rgba = toCanvasRgba(images[i], canvas);
+        if (!delta)
+            binarizeAlpha(rgba);
+        return rgba;
+    };
+    std::vector<QRect> drawn(images.size());
+    ColorTable counts;
     {
         QImage previous;
         for (size_t i = 0; i < images.size(); ++i) {
-            QImage current = toCanvasRgba(images[i], canvas);
-            if (!delta)
-                binarizeAlpha(current);
-            changed[i] = (!delta || i == 0) ? current.rect() : changedRect(previous, current);
-            if (!changed[i].isEmpty()) {
-                LiqImage image = liqImage(attr.get(), current, changed[i]);
-                if (!image || liq_histogram_add_image(histogram.get(), attr.get(), image.get()) != LIQ_OK)
-                    return Status::finalizeFailed;
-            }
+            QImage current = prepare(i);
+            drawn[i] = (!delta || i == 0) ? current.rect() : changedRect(previous, current);
+            if (!drawn[i].isEmpty())
+                countColors(counts, current, drawn[i]);
             previous = std::move(current);
         }
     }
-    liq_result *quantized = nullptr;
-    if (liq_histogram_quantize(histogram.get(), attr.get(), &quantized) != LIQ_OK || !quantized)
-        return Status::finalizeFailed;
-    LiqResult result(quantized);
-    liq_set_dithering_level(result.get(), std::clamp(m_tuning.dithering, 0.0f, 1.0f));
-    const liq_palette *liqPalette = liq_get_palette(result.get());
-    Palette palette = makePalette(liqPalette, !delta);
-    if (!palette.map)
+    const std::unique_ptr<Palette> palette = makePalette(counts, attr.get(), maxColors);
+    if (!palette)
         return Status::finalizeFailed;
 
     if (EGifPutScreenDesc(
-            gif.get(), canvas.width(), canvas.height(), 8, delta ? 0 : palette.transparent, palette.map.get())
+            gif.get(), canvas.width(), canvas.height(), 8, delta ? 0 : palette->transparent, palette->map.get())
             != GIF_OK
         || !putLoopExtension(gif.get(), loopCount))
         return Status::finalizeFailed;
 
-    // Second pass: map and write each frame. `shown` holds the colour every
-    // pixel of the picture has after the frames written so far.
+    // Second pass: map and write each frame.
     std::vector<uint32_t> shown(size_t(canvas.width()) * size_t(canvas.height()));
-    const GifColorType *colors = palette.map->Colors;
+    const GifColorType *colors = palette->map->Colors;
     QImage previous;
     for (size_t i = 0; i < images.size(); ++i) {
-        QImage current = toCanvasRgba(images[i], canvas);
-        if (!delta)
-            binarizeAlpha(current);
+        QImage current = prepare(i);
         FrameOut frame;
         frame.delayCs = delaysCs[i];
-        frame.area = changed[i];
+        frame.area = drawn[i];
         if (frame.area.isEmpty()) {
             // Nothing changed: a one-pixel transparent frame keeps the delay.
             frame.area = QRect(0, 0, 1, 1);
-            frame.indices = {uint8_t(palette.transparent)};
-            frame.transparent = palette.transparent;
+            frame.indices = {uint8_t(palette->transparent)};
+            frame.transparent = palette->transparent;
         } else {
-            std::optional<std::vector<uint8_t>> indices = remap(attr.get(), result.get(), current, frame.area);
-            if (!indices)
-                return Status::finalizeFailed;
-            frame.indices = std::move(*indices);
-            const QRect area = frame.area;
+            frame.indices = mapArea(*palette, current, frame.area);
             if (!delta) {
                 frame.disposal = DISPOSE_BACKGROUND;
-                frame.transparent = palette.transparent;
-                for (int y = 0; y < area.height(); ++y) {
-                    const uint32_t *src = row(current, area.y() + y);
-                    uint8_t *out = frame.indices.data() + size_t(y) * size_t(area.width());
-                    for (int x = 0; x < area.width(); ++x) {
-                        if (alphaOf(src[area.x() + x]) == 0)
-                            out[x] = uint8_t(palette.transparent);
-                        else if (out[x] == palette.transparent || liqPalette->entries[out[x]].a != 255)
-                            out[x] = uint8_t(nearestOpaque(liqPalette, out[x]));
-                    }
-                }
+                frame.transparent = palette->transparent;
             } else if (i == 0) {
-                for (int y = 0; y < area.height(); ++y) {
-                    for (int x = 0; x < area.width(); ++x) {
-                        const size_t at = size_t(y) * size_t(area.width()) + size_t(x);
-                        shown[size_t(y) * size_t(canvas.width()) + size_t(x)] = rgbKey(colors[frame.indices[at]]);
-                    }
-                }
+                for (size_t at = 0; at < frame.indices.size(); ++at)
+                    shown[at] = rgbKey(colors[frame.indices[at]]);
             } else {
-                // Pixels whose source did not change, or whose new index shows
-                // the colour already there, become transparent: long runs of
-                // one index that cost almost nothing after compression.
-                frame.transparent = palette.transparent;
-                int top = area.height();
-                int bottom = -1;
-                int left = area.width();
-                int right = -1;
-                for (int y = 0; y < area.height(); ++y) {
-                    const uint32_t *was = row(previous, area.y() + y);
-                    const uint32_t *now = row(current, area.y() + y);
-                    uint8_t *out = frame.indices.data() + size_t(y) * size_t(area.width());
-                    uint32_t *screen = shown.data() + size_t(area.y() + y) * size_t(canvas.width()) + size_t(area.x());
-                    for (int x = 0; x < area.width(); ++x) {
-                        const uint32_t color = rgbKey(colors[out[x]]);
-                        if (was[area.x() + x] == now[area.x() + x] || color == screen[x]) {
-                            out[x] = uint8_t(palette.transparent);
-                            continue;
-                        }
-                        screen[x] = color;
-                        top = std::min(top, y);
-                        bottom = y;
-                        left = std::min(left, x);
-                        right = std::max(right, x);
-                    }
-                }
-                if (bottom < 0) {
-                    frame.area = QRect(0, 0, 1, 1);
-                    frame.indices = {uint8_t(palette.transparent)};
-                } else {
-                    const QRect tight(QPoint(left, top), QPoint(right, bottom));
-                    std::vector<uint8_t> cropped(size_t(tight.width()) * size_t(tight.height()));
-                    for (int y = 0; y < tight.height(); ++y) {
-                        std::memcpy(cropped.data() + size_t(y) * size_t(tight.width()),
-                            frame.indices.data() + size_t(tight.y() + y) * size_t(area.width()) + size_t(tight.x()),
-                            size_t(tight.width()));
-                    }
-                    frame.indices = std::move(cropped);
-                    frame.area = tight.translated(area.topLeft());
-                }
+                frame.transparent = palette->transparent;
+                keepOnlyChanges(frame, previous, current, colors, shown, canvas.width());
             }
         }
         if (!putFrame(gif.get(), frame))
