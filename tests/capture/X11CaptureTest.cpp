@@ -1,0 +1,301 @@
+#include "LogRecorder.h"
+#include "X11TestDisplay.h"
+
+#include "capture/CaptureEngine.h"
+#include "capture/x11/X11CaptureService.h"
+#include "support/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+
+namespace {
+
+auto *const g_logs = ::testing::AddGlobalTestEnvironment(new LogRecorder);
+
+constexpr QSize screenSize {1280, 1024};
+constexpr QRgb red = 0xffff0000, green = 0xff00ff00, blue = 0xff0000ff, yellow = 0xffffff00, magenta = 0xffff00ff,
+               cyan = 0xff00ffff, white = 0xffffffff, grey = 0xff808080;
+
+void pause(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    waitUntil([&] { return timer.elapsed() >= ms; }, ms + 1000);
+}
+
+int countPixels(const QImage &image, QRgb colour, const QRect &within = {})
+{
+    const QRect area = within.isNull() ? image.rect() : within & image.rect();
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += image.pixel(x, y) == colour;
+    return n;
+}
+
+// Runs with and without a compositing manager.
+class X11CaptureTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override
+    {
+        LogRecorder::clear();
+        m_savedDisplay = qgetenv("DISPLAY");
+        display = std::make_unique<X11TestDisplay>(screenSize, GetParam());
+        ASSERT_TRUE(display->isRunning()) << display->failure().toStdString();
+        // The capture service connects to $DISPLAY: point it at the private server.
+        qputenv("DISPLAY", display->name().toLatin1());
+        service = std::make_shared<X11CaptureService>(1.0);
+    }
+
+    void TearDown() override
+    {
+        service.reset();
+        display.reset();
+        qputenv("DISPLAY", m_savedDisplay);
+    }
+
+    // `rect` in root pixels (top-left origin) as the y-up region the engine
+    // takes, with the primary height the engine will use.
+    static Rect regionFor(const QRect &rect)
+    {
+        const double h = ScreenUtil::screens().empty() ? screenSize.height() : ScreenUtil::primaryHeight();
+        return {double(rect.x()), h - (rect.y() + rect.height()), double(rect.width()), double(rect.height())};
+    }
+
+    static ScreenInfo screen()
+    {
+        return {QStringLiteral("screen"), {0, 0, double(screenSize.width()), double(screenSize.height())}, 1.0};
+    }
+
+    std::shared_ptr<CaptureEngine> startEngine(
+        const QRect &rect, const std::vector<int64_t> &excluded = {}, bool cursor = false)
+    {
+        auto engine = std::make_shared<CaptureEngine>(service);
+        engine->showsCursor = cursor;
+        engine->excludedWindowNumbers = excluded;
+        engine->onFrame = [this](int64_t n) { frames = n; };
+        frames = 0;
+        bool done = false;
+        std::optional<CaptureFailure> error;
+        engine->start(regionFor(rect), screen(), [&](std::optional<CaptureFailure> e) {
+            done = true;
+            error = e;
+        });
+        EXPECT_TRUE(waitUntil([&] { return done; }, 10000));
+        EXPECT_FALSE(error) << (error ? error->toString().toStdString() : std::string());
+        return engine;
+    }
+
+    GifProjectRef stop(const std::shared_ptr<CaptureEngine> &engine)
+    {
+        bool done = false;
+        GifProjectRef project;
+        engine->stop([&](GifProjectRef p) {
+            done = true;
+            project = std::move(p);
+        });
+        EXPECT_TRUE(waitUntil([&] { return done; }, 10000));
+        return project;
+    }
+
+    // Changes what the screen shows and waits for the frame that shows it.
+    void changeAndWait(xcb_window_t window, QRgb colour)
+    {
+        const int64_t before = frames;
+        display->setColour(window, colour);
+        ASSERT_TRUE(waitUntil([&] { return frames > before; }, 10000)) << "no frame after a change";
+    }
+
+    std::unique_ptr<X11TestDisplay> display;
+    std::shared_ptr<X11CaptureService> service;
+    int64_t frames = 0;
+
+private:
+    QByteArray m_savedDisplay;
+};
+
+} // namespace
+
+TEST_P(X11CaptureTest, Content_ListsTheMonitor_TheWindowsInStackingOrder_AndThisProgram)
+{
+    const xcb_window_t lower = display->createWindow({10, 10, 50, 50}, red);
+    const xcb_window_t upper = display->createWindow({20, 20, 50, 50}, blue);
+    std::optional<ShareableContent> content;
+    bool done = false;
+    service->getShareableContent(false, true, [&](std::optional<ShareableContent> c, std::optional<CaptureFailure>) {
+        content = std::move(c);
+        done = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return done; }));
+    ASSERT_TRUE(content);
+    ASSERT_EQ(content->displays.size(), 1u);
+    EXPECT_EQ(content->displays[0].width, screenSize.width());
+    EXPECT_EQ(content->displays[0].height, screenSize.height());
+    const uint32_t id = content->displays[0].displayId;
+    EXPECT_EQ(service->displayIdForScreen(screen()), id);
+    EXPECT_EQ(service->mainDisplayId(), id);
+    EXPECT_EQ(service->displayBounds(id), (Rect {0, 0, double(screenSize.width()), double(screenSize.height())}));
+
+    std::vector<uint32_t> ids;
+    for (const CaptureWindow &w : content->windows)
+        ids.push_back(w.windowId);
+    const auto lowerAt = std::find(ids.begin(), ids.end(), lower);
+    const auto upperAt = std::find(ids.begin(), ids.end(), upper);
+    ASSERT_NE(lowerAt, ids.end());
+    ASSERT_NE(upperAt, ids.end());
+    EXPECT_LT(lowerAt, upperAt);
+    ASSERT_EQ(content->applications.size(), 1u);
+    EXPECT_EQ(content->applications[0].bundleIdentifier, QStringLiteral("org.quillo.Quillo"));
+}
+
+TEST_P(X11CaptureTest, AnimatedWindow_ShowsInTheFramesInOrder)
+{
+    const QRect region(50, 60, 400, 300);
+    const xcb_window_t window = display->createWindow({100, 100, 300, 200}, red);
+    auto engine = startEngine(region);
+    ASSERT_TRUE(waitUntil([&] { return frames >= 1; }, 10000));
+    for (QRgb colour : {green, blue, yellow})
+        changeAndWait(window, colour);
+    GifProjectRef project = stop(engine);
+    ASSERT_TRUE(project);
+
+    std::vector<QRgb> seen;
+    for (const GifFrameRef &f : project->frames) {
+        EXPECT_EQ(f->image.size(), region.size());
+        const QRgb centre = f->image.pixel(200 - region.x(), 200 - region.y());
+        if (seen.empty() || seen.back() != centre)
+            seen.push_back(centre);
+    }
+    // Compositing may add an in-between frame; the order of the colours holds.
+    std::vector<QRgb> expected {red, green, blue, yellow};
+    std::vector<QRgb> filtered;
+    std::copy_if(seen.begin(), seen.end(), std::back_inserter(filtered),
+        [&](QRgb c) { return std::find(expected.begin(), expected.end(), c) != expected.end(); });
+    EXPECT_EQ(filtered, expected);
+}
+
+TEST_P(X11CaptureTest, Ico_AnimatesInTheFrames)
+{
+    auto ico = display->launch(QStringLiteral("ico"), {QStringLiteral("-geometry"), QStringLiteral("300x300+100+100")});
+    ASSERT_TRUE(ico);
+    auto engine = startEngine({100, 100, 300, 300});
+    const bool animated = waitUntil([&] { return frames >= 5; }, 15000);
+    GifProjectRef project = stop(engine);
+    ico->kill();
+    ico->waitForFinished(3000);
+    ASSERT_TRUE(animated);
+    ASSERT_TRUE(project);
+    int different = 0;
+    for (size_t i = 1; i < project->frames.size(); ++i)
+        different += project->frames[i]->image != project->frames[i - 1]->image;
+    EXPECT_GE(different, 4);
+}
+
+TEST_P(X11CaptureTest, ExcludedWindows_NeverAppear_WhileWhatLiesUnderThemDoes)
+{
+    const QRect region(50, 50, 700, 500);
+    const xcb_window_t background = display->createWindow({100, 100, 600, 400}, green);
+    // A floating bar inside the region, and a border ring shaped like the
+    // recording frame's outline, both to be left out.
+    const xcb_window_t bar = display->createWindow({300, 200, 150, 100}, magenta, true);
+    QRegion ring(0, 0, 560, 360);
+    ring -= QRegion(6, 6, 548, 348);
+    const xcb_window_t outline = display->createWindow({120, 120, 560, 360}, magenta, true, ring);
+    // A small window above the bar must still show.
+    const xcb_window_t tip = display->createWindow({320, 220, 30, 30}, cyan, true);
+
+    auto engine = startEngine(region, {int64_t(bar), int64_t(outline), 424242});
+    ASSERT_TRUE(waitUntil([&] { return frames >= 1; }, 10000));
+    changeAndWait(background, blue);
+    changeAndWait(background, red);
+    GifProjectRef project = stop(engine);
+    ASSERT_TRUE(project);
+    EXPECT_TRUE(LogRecorder::lines().contains(QStringLiteral("exclude: windows=2 apps=1")));
+
+    const QPoint underBar = QPoint(400, 280) - region.topLeft();
+    const QPoint elsewhere = QPoint(150, 150) - region.topLeft();
+    const QPoint onTip = QPoint(335, 235) - region.topLeft();
+    const QPoint underRing = QPoint(300, 122) - region.topLeft(); // the ring's top edge
+    std::vector<QRgb> seen;
+    for (const GifFrameRef &f : project->frames) {
+        const QImage &image = f->image;
+        EXPECT_EQ(countPixels(image, magenta), 0);
+        const QRgb content = image.pixel(elsewhere);
+        EXPECT_EQ(image.pixel(underBar), content);
+        EXPECT_EQ(image.pixel(underRing), content);
+        EXPECT_EQ(image.pixel(onTip), cyan);
+        seen.push_back(content);
+    }
+    for (QRgb colour : {green, blue, red})
+        EXPECT_NE(std::find(seen.begin(), seen.end(), colour), seen.end());
+    (void)tip;
+}
+
+TEST_P(X11CaptureTest, OwnWindows_AreLeftOut_WhenNoListedWindowIsFound)
+{
+    const QRect region(50, 50, 400, 300);
+    const xcb_window_t background = display->createWindow({60, 60, 380, 280}, green);
+    display->createWindow({150, 150, 100, 80}, magenta, true, {}, true);
+    auto engine = startEngine(region, {31337});
+    ASSERT_TRUE(waitUntil([&] { return frames >= 1; }, 10000));
+    changeAndWait(background, blue);
+    GifProjectRef project = stop(engine);
+    ASSERT_TRUE(project);
+    EXPECT_TRUE(LogRecorder::lines().contains(QStringLiteral("exclude: windows=0 apps=1")));
+    for (const GifFrameRef &f : project->frames) {
+        EXPECT_EQ(countPixels(f->image, magenta), 0);
+        EXPECT_EQ(
+            f->image.pixel(QPoint(200, 190) - region.topLeft()), f->image.pixel(QPoint(100, 100) - region.topLeft()));
+    }
+}
+
+TEST_P(X11CaptureTest, Cursor_IsDrawnAtThePointer_OnlyWhenAsked)
+{
+    const QRect region(100, 100, 400, 300);
+    display->createWindow(region, white);
+    ASSERT_TRUE(display->movePointer(300, 250));
+    for (const bool cursor : {true, false}) {
+        auto engine = startEngine(region, {}, cursor);
+        ASSERT_TRUE(waitUntil([&] { return frames >= 1; }, 10000));
+        GifProjectRef project = stop(engine);
+        ASSERT_TRUE(project);
+        const QImage &image = project->frames.back()->image;
+        const QPoint pointer = QPoint(300, 250) - region.topLeft();
+        const QRect near(pointer - QPoint(32, 32), QSize(64, 64));
+        const int area = near.width() * near.height();
+        if (cursor) {
+            EXPECT_LT(countPixels(image, white, near), area) << "no cursor near the pointer";
+            EXPECT_EQ(
+                countPixels(image, white), image.width() * image.height() - (area - countPixels(image, white, near)))
+                << "cursor pixels away from the pointer";
+        } else {
+            EXPECT_EQ(countPixels(image, white), image.width() * image.height());
+        }
+    }
+}
+
+TEST_P(X11CaptureTest, StillRegion_GivesFewFramesWithLongDelays)
+{
+    const QRect region(200, 200, 320, 240);
+    const xcb_window_t window = display->createWindow({150, 150, 500, 400}, grey);
+    auto engine = startEngine(region);
+    ASSERT_TRUE(waitUntil([&] { return frames >= 1; }, 10000));
+    pause(800); // a dozen ticks at 15 fps with nothing to show
+    changeAndWait(window, blue);
+    pause(300);
+    GifProjectRef project = stop(engine);
+    ASSERT_TRUE(project);
+    ASSERT_EQ(project->frames.size(), 2u);
+    EXPECT_GE(project->frames[0]->delayMs, 700); // the still stretch, measured from the timestamps
+    // The ticks with nothing new arrived as idle samples and were not kept.
+    const QStringList building = LogRecorder::linesStartingWith(QStringLiteral("building;"));
+    ASSERT_EQ(building.size(), 1);
+    EXPECT_TRUE(building[0].startsWith(QStringLiteral("building; captured=2 status=[0: 2, 1: ")))
+        << building[0].toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Capture, X11CaptureTest, ::testing::Values(false, true),
+    [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "WithCompositor" : "Plain"; });

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QColor>
+#include <QProcess>
+#include <QRect>
+#include <QRegion>
+#include <QString>
+#include <QStringList>
+
+#include <xcb/xcb.h>
+
+#include <memory>
+#include <vector>
+
+// A private X server for one test process, so that the integration tests
+// share the screen with no other test, and may run a compositing manager of
+// their own. Windows are plain xcb windows with a solid background: the
+// server paints them, so what a frame should show is known exactly.
+class X11TestDisplay {
+public:
+    // Starts Xvfb (and xcompmgr when asked); isRunning() tells whether it came up.
+    X11TestDisplay(QSize size, bool compositor);
+    ~X11TestDisplay();
+
+    bool isRunning() const { return m_connection != nullptr; }
+    QString failure() const { return m_failure; }
+    // ":N", for $DISPLAY.
+    QString name() const { return m_name; }
+    QSize size() const { return m_size; }
+
+    // A mapped top-level window filled with `colour`. `shape` (window
+    // coordinates) cuts it to a region; `ownPid` marks it with this process's
+    // _NET_WM_PID, as Qt marks the program's windows.
+    xcb_window_t createWindow(
+        const QRect &rect, QRgb colour, bool overrideRedirect = false, const QRegion &shape = {}, bool ownPid = false);
+    void setColour(xcb_window_t window, QRgb colour);
+    void raise(xcb_window_t window);
+    // Waits until the server has handled every request so far.
+    void sync();
+    // Runs a program against this display; returns it started.
+    std::unique_ptr<QProcess> launch(const QString &program, const QStringList &arguments);
+    // Moves the pointer with xdotool.
+    bool movePointer(int x, int y);
+
+private:
+    QProcessEnvironment environment() const;
+
+    QSize m_size;
+    QString m_name;
+    QString m_failure;
+    std::unique_ptr<QProcess> m_server;
+    std::unique_ptr<QProcess> m_compositor;
+    xcb_connection_t *m_connection = nullptr;
+    xcb_window_t m_root = 0;
+    std::vector<xcb_window_t> m_windows;
+};
