@@ -28,14 +28,6 @@ double monotonicSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-bool samePixels(const QImage &a, const QImage &b)
-{
-    if (a.isNull() || b.isNull() || a.size() != b.size() || a.format() != b.format()
-        || a.bytesPerLine() != b.bytesPerLine())
-        return false;
-    return std::memcmp(a.constBits(), b.constBits(), size_t(a.sizeInBytes())) == 0;
-}
-
 std::optional<X11Monitor> findMonitor(const std::vector<X11Monitor> &monitors, uint32_t id)
 {
     for (const X11Monitor &m : monitors) {
@@ -277,7 +269,7 @@ std::optional<CaptureFailure> X11CaptureStream::begin()
 
             SampleBuffer sample;
             sample.presentationTime = pts;
-            if (samePixels(frame, previous)) {
+            if (X11FrameGrabber::samePixels(frame, previous)) {
                 sample.frameStatus = int64_t(FrameStatus::idle);
             } else {
                 sample.frameStatus = int64_t(FrameStatus::complete);

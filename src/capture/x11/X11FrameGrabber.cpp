@@ -246,6 +246,14 @@ QImage X11FrameGrabber::grab(QString *error)
     return frame;
 }
 
+bool X11FrameGrabber::samePixels(const QImage &a, const QImage &b)
+{
+    if (a.isNull() || b.isNull() || a.size() != b.size() || a.format() != b.format()
+        || a.bytesPerLine() != b.bytesPerLine())
+        return false;
+    return std::memcmp(a.constBits(), b.constBits(), size_t(a.sizeInBytes())) == 0;
+}
+
 bool X11FrameGrabber::isOwnWindow(xcb_window_t topLevel)
 {
     const auto known = m_ownWindow.find(topLevel);

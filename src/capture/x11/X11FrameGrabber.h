@@ -44,6 +44,10 @@ public:
     QImage grab(QString *error);
     bool connectionLost() const { return m_connection->hasError(); }
 
+    // Whether two pictures hold the same pixels: how a frame with nothing new
+    // is told apart. A null image equals nothing.
+    static bool samePixels(const QImage &a, const QImage &b);
+
 private:
     explicit X11FrameGrabber(std::unique_ptr<X11Connection> connection, const Options &options);
     bool setUp(QString *error);

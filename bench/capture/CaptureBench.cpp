@@ -1,0 +1,152 @@
+// Per-frame cost of the X11 capture backend next to a plain memcpy of the same
+// bytes, measured in one run. Needs an X server with a screen of at least
+// 1280 x 840 at depth 24, for example:
+//   xvfb-run -a -s "-screen 0 1280x1024x24" ./capture_bench
+#include "capture/x11/X11FrameGrabber.h"
+
+#include <benchmark/benchmark.h>
+
+#include <xcb/xcb.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int W = 1280;
+constexpr int H = 840;
+constexpr size_t frameBytes = size_t(W) * H * 4;
+
+// Windows of the benchmark's own, on $DISPLAY, kept for the whole run.
+struct Scene {
+    xcb_connection_t *connection = nullptr;
+    xcb_window_t background = 0;
+    xcb_window_t excluded = 0;
+
+    bool open()
+    {
+        connection = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(connection))
+            return false;
+        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+        if (screen->width_in_pixels < W || screen->height_in_pixels < H || screen->root_depth != 24)
+            return false;
+        background = window(screen->root, 0, 0, W, H, 0x204060);
+        // Where a recording frame's control bar sits: inside the region, near its bottom.
+        excluded = window(screen->root, 400, 740, 480, 64, 0xff00ff);
+        free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+        return true;
+    }
+
+    xcb_window_t window(xcb_window_t root, int x, int y, int w, int h, uint32_t pixel)
+    {
+        const xcb_window_t id = xcb_generate_id(connection);
+        const uint32_t values[] = {pixel, 1};
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, id, root, int16_t(x), int16_t(y), uint16_t(w), uint16_t(h),
+            0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
+            values);
+        xcb_map_window(connection, id);
+        return id;
+    }
+};
+
+Scene &scene()
+{
+    static Scene s;
+    return s;
+}
+
+void BM_Memcpy(benchmark::State &state)
+{
+    std::vector<unsigned char> from(frameBytes, 0x5a), to(frameBytes);
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), frameBytes);
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(frameBytes));
+}
+
+// One frame as the stream makes it: grab, composition, cursor, conversion
+// into the frame image, and the comparison with the previous frame.
+void frameLoop(benchmark::State &state, bool exclude)
+{
+    X11FrameGrabber::Options options;
+    options.rect = QRect(0, 0, W, H);
+    options.outputSize = QSize(W, H);
+    options.showsCursor = true;
+    if (exclude)
+        options.excludedWindows = {scene().excluded};
+    QString error;
+    std::unique_ptr<X11FrameGrabber> grabber = X11FrameGrabber::create(options, &error);
+    if (!grabber) {
+        state.SkipWithError(error.toLocal8Bit().constData());
+        return;
+    }
+    QImage previous;
+    for (auto _ : state) {
+        QImage frame = grabber->grab(&error);
+        benchmark::DoNotOptimize(X11FrameGrabber::samePixels(frame, previous));
+        previous = frame;
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(frameBytes));
+}
+
+void BM_X11Frame_OneExcludedWindow(benchmark::State &state)
+{
+    frameLoop(state, true);
+}
+
+void BM_X11Frame_NoExclusion(benchmark::State &state)
+{
+    frameLoop(state, false);
+}
+
+BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_X11Frame_OneExcludedWindow)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_X11Frame_NoExclusion)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// Prints as usual and remembers each benchmark's time per iteration.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter()
+        : ConsoleReporter(OO_Tabular)
+    {
+    }
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                times[run.run_name.function_name] = run.GetAdjustedRealTime();
+        }
+    }
+    std::map<std::string, double> times;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (!scene().open()) {
+        std::fprintf(stderr, "needs an X display with a 24-bit screen of at least %dx%d\n", W, H);
+        return 1;
+    }
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const double copy = reporter.times["BM_Memcpy"];
+    if (copy > 0) {
+        for (const char *name : {"BM_X11Frame_OneExcludedWindow", "BM_X11Frame_NoExclusion"}) {
+            if (reporter.times.count(name))
+                std::printf(
+                    "%s / BM_Memcpy (%dx%d, %zu bytes): %.1f\n", name, W, H, frameBytes, reporter.times[name] / copy);
+        }
+    }
+    xcb_disconnect(scene().connection);
+    return 0;
+}
