@@ -200,6 +200,16 @@ QStringList EditorController::runLogicSelfTest()
 
 QStringList EditorController::runResizeFieldRealTest()
 {
+    // The check's fields replace the controller's own for good.
+    endResizeSheet();
+    for (QWidget *old : {static_cast<QWidget *>(m_resizeWidth), static_cast<QWidget *>(m_resizeHeight),
+             static_cast<QWidget *>(m_resizeLock)}) {
+        if (old) {
+            old->removeEventFilter(this);
+            old->deleteLater();
+        }
+    }
+
     auto window = std::make_unique<QWidget>();
     window->setWindowTitle(QStringLiteral("Resize field check"));
     window->resize(320, 180);

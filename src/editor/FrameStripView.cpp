@@ -41,8 +41,9 @@ std::optional<int64_t> FrameStripView::indexAt(double x) const
 {
     if (m_frames.empty())
         return std::nullopt;
+    // Truncated toward zero: the margin before the first box belongs to box 0.
     const auto i = static_cast<int64_t>((x - pad) / pitch);
-    if ((x - pad) / pitch < 0 || i >= int64_t(m_frames.size()))
+    if (i < 0 || i >= int64_t(m_frames.size()))
         return std::nullopt;
     return i;
 }
