@@ -1,0 +1,91 @@
+#pragma once
+
+// Helpers shared by the export tests: environment overrides, stand-in tools,
+// and running the real checkers (gifsicle, ffprobe, ffmpeg).
+
+#include "model/GifProject.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <optional>
+#include <ostream>
+
+// Sets (or, with nullopt, unsets) an environment variable for one scope.
+class EnvOverride {
+public:
+    EnvOverride(const char *name, const std::optional<QByteArray> &value)
+        : m_name(name)
+        , m_wasSet(qEnvironmentVariableIsSet(name))
+        , m_old(qgetenv(name))
+    {
+        if (value)
+            qputenv(name, *value);
+        else
+            qunsetenv(name);
+    }
+    ~EnvOverride()
+    {
+        if (m_wasSet)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    EnvOverride(const EnvOverride &) = delete;
+    EnvOverride &operator=(const EnvOverride &) = delete;
+
+private:
+    const char *m_name;
+    bool m_wasSet;
+    QByteArray m_old;
+};
+
+// A folder of stand-in "ffmpeg" and "gifski" scripts that the tool search sees
+// instead of the real ones (QUILLO_TOOL_DIRS). Every run appends "== <tool>",
+// "cwd=<dir>" and one line per argument to the log, keeps a copy of the
+// working directory's list.txt, writes QUILLO_STUB_STDERR to standard error,
+// and exits with 3 when its run number is QUILLO_STUB_FAIL_AT.
+class StubTools {
+public:
+    explicit StubTools(const QStringList &tools);
+
+    QString dir() const { return m_dir.path(); }
+    QString logPath() const { return m_dir.filePath(QStringLiteral("log.txt")); }
+    // The log's runs, each as its lines (tool name first, then cwd, then args).
+    QList<QStringList> runs() const;
+    // The list.txt the given run (1-based) saw in its working directory.
+    QString listSeenBy(int run) const;
+
+private:
+    QTemporaryDir m_dir;
+    EnvOverride m_dirs;
+    EnvOverride m_log;
+};
+
+struct ToolOutput {
+    int status = -1;
+    QString out;
+};
+
+// Runs a real checker and collects its standard output.
+ToolOutput runChecker(const QString &program, const QStringList &arguments);
+
+// Frames decoded from `gif` by ffmpeg, one image per GIF frame.
+QList<QImage> decodeGifFrames(const QString &gif);
+
+// Peak signal-to-noise ratio over R, G and B; infinity for identical images.
+double psnr(const QImage &a, const QImage &b);
+
+// `count` frames of `w` x `h` filled with `color`, each with `delayMs`.
+GifProjectRef solidProject(int count, int w, int h, QColor color, int64_t delayMs, int64_t fps = 15);
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
