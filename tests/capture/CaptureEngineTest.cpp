@@ -688,3 +688,38 @@ TEST(CaptureError, NoDisplay_IsEqualToItself_AndReadable)
             "Error Domain=Quillo.CaptureError Code=0 \"No display is available to record. (Quillo.CaptureError error "
             "0.)\""));
 }
+
+TEST_F(CaptureEngineTest, SyntheticBackend_ChosenByTheEnvironment_RecordsItsScene_OrFailsWhereTold)
+{
+    qputenv("QUILLO_CAPTURE_BACKEND", "synthetic");
+    struct Case {
+        const char *fault;
+        bool startFails;
+        bool project;
+    };
+    const Case cases[] = {{"", false, true}, {"start", true, false}, {"midstream", false, false}};
+    for (const Case &c : cases) {
+        qputenv("QUILLO_SYNTHETIC_FAULT", c.fault);
+        auto engine = std::make_shared<CaptureEngine>();
+        engine->fps = 60;
+        int64_t frames = 0;
+        engine->onFrame = [&](int64_t n) { frames = n; };
+        auto result = startAndWait(engine, {0, 0, 320, 200}, ScreenInfo {});
+        EXPECT_EQ(bool(result->error), c.startFails) << c.fault;
+        if (!c.startFails && c.project) {
+            EXPECT_TRUE(waitUntil([&] { return frames >= 3; })) << c.fault;
+        }
+        if (!c.startFails && !c.project) { // the stream fails by itself after a few frames
+            EXPECT_TRUE(waitUntil([&] { return CaptureEngine::liveStreamCount() == liveBefore; })) << c.fault;
+        }
+        GifProjectRef project = stopAndWait(engine);
+        EXPECT_EQ(bool(project), c.project) << c.fault;
+        if (project) {
+            EXPECT_GE(project->frames.size(), 3u);
+            EXPECT_EQ(project->frames[0]->image.size(), QSize(320, 200));
+        }
+        EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore) << c.fault;
+    }
+    qunsetenv("QUILLO_CAPTURE_BACKEND");
+    qunsetenv("QUILLO_SYNTHETIC_FAULT");
+}

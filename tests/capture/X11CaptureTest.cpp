@@ -147,6 +147,7 @@ TEST_P(X11CaptureTest, Content_ListsTheMonitor_TheWindowsInStackingOrder_AndThis
     ASSERT_NE(lowerAt, ids.end());
     ASSERT_NE(upperAt, ids.end());
     EXPECT_LT(lowerAt, upperAt);
+    EXPECT_TRUE(X11CaptureService::canRecordScreen());
     ASSERT_EQ(content->applications.size(), 1u);
     EXPECT_EQ(content->applications[0].bundleIdentifier, QStringLiteral("org.quillo.Quillo"));
 }
@@ -295,6 +296,22 @@ TEST_P(X11CaptureTest, StillRegion_GivesFewFramesWithLongDelays)
     ASSERT_EQ(building.size(), 1);
     EXPECT_TRUE(building[0].startsWith(QStringLiteral("building; captured=2 status=[0: 2, 1: ")))
         << building[0].toStdString();
+}
+
+TEST_P(X11CaptureTest, LostServer_FailsTheStream_AndStopDeliversNothing)
+{
+    display->createWindow({0, 0, 400, 300}, green);
+    const int64_t liveBefore = CaptureEngine::liveStreamCount();
+    auto engine = startEngine({0, 0, 400, 300});
+    ASSERT_TRUE(waitUntil([&] { return frames >= 1; }, 10000));
+    EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore + 1);
+    display->killServer();
+    EXPECT_TRUE(waitUntil([&] { return CaptureEngine::liveStreamCount() == liveBefore; }, 10000));
+    EXPECT_FALSE(stop(engine));
+    EXPECT_FALSE(X11CaptureService::canRecordScreen());
+    EXPECT_TRUE(LogRecorder::warnings().contains(QStringLiteral(
+        "SCStream stopped with error: Error Domain=Quillo.X11Capture Code=3 \"The connection to the X server was "
+        "lost.\"")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Capture, X11CaptureTest, ::testing::Values(false, true),

@@ -167,3 +167,13 @@ bool X11TestDisplay::movePointer(int x, int y)
     xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(x), QString::number(y)});
     return xdotool.waitForFinished(10000) && xdotool.exitCode() == 0;
 }
+
+void X11TestDisplay::killServer()
+{
+    if (m_connection) {
+        xcb_disconnect(m_connection);
+        m_connection = nullptr;
+    }
+    m_server->kill();
+    m_server->waitForFinished(5000);
+}

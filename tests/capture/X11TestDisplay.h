@@ -42,6 +42,8 @@ public:
     std::unique_ptr<QProcess> launch(const QString &program, const QStringList &arguments);
     // Moves the pointer with xdotool.
     bool movePointer(int x, int y);
+    // Ends the X server, as a crash or a logout would.
+    void killServer();
 
 private:
     QProcessEnvironment environment() const;

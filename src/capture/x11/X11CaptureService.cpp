@@ -53,6 +53,16 @@ CaptureFailure X11CaptureService::error(int64_t code, const QString &description
     return {errorDomain, code, description};
 }
 
+bool X11CaptureService::canRecordScreen()
+{
+    std::unique_ptr<X11Connection> x = X11Connection::open(nullptr);
+    if (!x)
+        return false;
+    XcbReply<xcb_get_image_reply_t> pixel(xcb_get_image_reply(
+        x->get(), xcb_get_image(x->get(), XCB_IMAGE_FORMAT_Z_PIXMAP, x->root(), 0, 0, 1, 1, ~0u), nullptr));
+    return pixel != nullptr;
+}
+
 X11CaptureService::X11CaptureService(double pointScale)
     : m_serviceQueue(makeSharedSerialQueue(QStringLiteral("org.quillo.Quillo.capture.x11")))
     , m_scale(pointScale > 0 && std::isfinite(pointScale) ? pointScale : 1.0)

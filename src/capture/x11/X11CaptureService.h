@@ -32,6 +32,10 @@ public:
 
     static CaptureFailure error(int64_t code, const QString &description);
 
+    // True when $DISPLAY opens and a 1 x 1 grab of its root window succeeds:
+    // on X11 that is all "allowed to record the screen" means. Any thread.
+    static bool canRecordScreen();
+
 private:
     const std::shared_ptr<SerialQueue> m_serviceQueue;
     const double m_scale;
