@@ -4,14 +4,9 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-// Until the recording frame and the editor are built into the program, the
-// ordinary start shows a small window that says so; closing it ends the
-// program, as closing the recording frame will.
-
-void AppDelegate::menuExportGIF()
-{
-    // Nothing to export while no editor is open.
-}
+// Until the recording frame is wired into the program, the ordinary start
+// shows a small window that says so; closing it ends the program, as closing
+// the recording frame will.
 
 void AppDelegate::showRecorder(const Rect &rect)
 {
@@ -25,5 +20,3 @@ void AppDelegate::showRecorder(const Rect &rect)
     QObject::connect(window, &QObject::destroyed, qApp, &QCoreApplication::quit);
     window->show();
 }
-
-void AppDelegate::openEditor(const GifProjectRef &) { }
