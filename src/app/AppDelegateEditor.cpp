@@ -8,6 +8,4 @@ void AppDelegate::menuExportGIF()
     // Nothing to export while no editor is open.
 }
 
-void AppDelegate::openEditor(const GifProjectRef &)
-{
-}
+void AppDelegate::openEditor(const GifProjectRef &) { }
