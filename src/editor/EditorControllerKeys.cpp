@@ -54,6 +54,17 @@ bool EditorController::handleKey(const QKeyEvent &event)
     }
 }
 
+bool EditorController::handleDefaultButton(const QKeyEvent &event)
+{
+    if (isEditingText() || (event.key() != Qt::Key_Return && event.key() != Qt::Key_Enter)
+        || (event.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    if (!m_exportGifBtn || !m_exportGifBtn->isVisible() || !m_exportGifBtn->isEnabled())
+        return false;
+    m_exportGifBtn->animateClick();
+    return true;
+}
+
 bool EditorController::claimsKeyEquivalent(const QKeyEvent &event) const
 {
     if (isEditingText() || !(event.modifiers() & Qt::ControlModifier))

@@ -256,7 +256,9 @@ TEST(EditorE2E, SpaceArrowsBackspaceAndUndoRedoActOnTheFrames)
 TEST(EditorE2E, DelayFieldTakesArithmeticAndReturnHandsTheKeysBack)
 {
     REQUIRE_SESSION(s);
-    const auto field = s.delayFieldCentre();
+    std::optional<QPoint> field;
+    // The window may still be painting its first picture.
+    waitFor([&] { return (field = s.delayFieldCentre()).has_value(); });
     ASSERT_TRUE(field) << "delay field not found on screen";
     QStringList click = s.moveTo(*field);
     click << QStringLiteral("click") << QStringLiteral("1");
