@@ -134,13 +134,16 @@ bool EditorController::windowShouldClose()
     alert.setInformativeText(QStringLiteral("This resets the current GIF (") + QString::number(frameCount())
         + QStringLiteral(" frames). Any unsaved edits will be lost."));
     QPushButton *cancel = alert.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    QPushButton *discard = alert.addButton(QStringLiteral("Discard & Record"), QMessageBox::DestructiveRole);
+    QPushButton *discard = alert.addButton(QStringLiteral("Discard && Record"), QMessageBox::DestructiveRole);
     alert.setDefaultButton(cancel);
     alert.setEscapeButton(cancel);
     EditorStyle::applyDark(&alert);
     alert.exec();
-    if (alert.clickedButton() != discard)
+    if (alert.clickedButton() != discard) {
+        // Without a window manager nobody hands the focus back after the alert.
+        m_window->activateWindow();
         return false;
+    }
     stopPlay();
     return true;
 }

@@ -7,6 +7,7 @@
 #include "editor/FrameStripView.h"
 #include "export/GifExporter.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -278,6 +279,13 @@ void EditorController::buildUI()
     column->addLayout(statusRow);
     column->addSpacing(6);
     column->addWidget(m_stripScroll);
+
+    // A click on a button or pop-up leaves the keyboard with the window, so
+    // Space, arrows and Backspace keep acting on the frames; Tab still reaches them.
+    for (QWidget *control : m_content->findChildren<QWidget *>()) {
+        if (qobject_cast<QAbstractButton *>(control) || qobject_cast<QComboBox *>(control))
+            control->setFocusPolicy(Qt::TabFocus);
+    }
 
     ensureResizeControls();
     syncPlayButtons();

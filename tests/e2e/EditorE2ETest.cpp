@@ -326,3 +326,33 @@ TEST(EditorE2E, ControlSSavesAGifThatGifsicleReads)
     const QString conf = QString::fromUtf8(settings.readAll());
     EXPECT_TRUE(conf.contains(QStringLiteral("lastExportName=Clip"))) << conf.toStdString();
 }
+
+TEST(EditorE2E, CloseAsksFirstAndOnlyDiscardLeavesTheEditor)
+{
+    REQUIRE_SESSION(s);
+    const auto editorWindows = [&s] {
+        QProcess search;
+        search.setProcessEnvironment(s.env());
+        search.start(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                QStringLiteral("Quillo — Editor")});
+        search.waitForFinished(10000);
+        return QString::fromUtf8(search.readAllStandardOutput()).trimmed();
+    };
+
+    // "Cancel" is the default answer: the editor stays, keys still reach it.
+    s.key(QStringLiteral("ctrl+w"));
+    QThread::msleep(800);
+    s.key(QStringLiteral("Return"));
+    QThread::msleep(500);
+    EXPECT_FALSE(editorWindows().isEmpty());
+    s.key(QStringLiteral("Right"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 2 && st.count == 30; }));
+
+    // "Discard & Record" closes it.
+    s.key(QStringLiteral("ctrl+w"));
+    QThread::msleep(800);
+    s.key(QStringLiteral("Tab"));
+    s.key(QStringLiteral("space"));
+    EXPECT_TRUE(waitFor([&] { return editorWindows().isEmpty(); }));
+}

@@ -43,7 +43,8 @@ void answerNextAlert(const QString &choice, QString *informative)
             return;
         *informative = box->informativeText();
         for (QAbstractButton *b : box->buttons()) {
-            if (b->text() == choice)
+            // "&&" shows a plain "&" rather than marking a shortcut letter.
+            if (b->text().replace(QStringLiteral("&&"), QStringLiteral("&")) == choice)
                 b->click();
         }
     });
