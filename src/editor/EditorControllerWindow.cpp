@@ -44,9 +44,26 @@ QFont digitFont(int pixelSize, QFont::Weight weight = QFont::Normal)
     return pixelFont(pixelSize, weight);
 }
 
+// A rounded button as wide as its title and some padding: Fusion would make
+// every text button at least 80 pixels wide, which the two rows cannot afford.
+class CompactButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+    QSize sizeHint() const override
+    {
+        const QSize base = QPushButton::sizeHint();
+        int contents = fontMetrics().horizontalAdvance(text());
+        if (!icon().isNull())
+            contents += iconSize().width() + (text().isEmpty() ? 0 : 4);
+        return QSize(std::min(base.width(), std::max(contents + 20, minimumWidth())), base.height());
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
 QPushButton *button(const QString &title, const QString &tip = {})
 {
-    auto *b = new QPushButton(title);
+    auto *b = new CompactButton(title);
     b->setFont(pixelFont(12));
     b->setAutoDefault(false);
     if (!tip.isEmpty())
@@ -86,7 +103,7 @@ QHBoxLayout *row(QWidget *holder)
 
 QPushButton *playButton(const QString &title, const QString &tip)
 {
-    auto *b = new QPushButton(title);
+    auto *b = new CompactButton(title);
     b->setFont(pixelFont(13, QFont::DemiBold));
     b->setMinimumWidth(40);
     b->setAutoDefault(false);
@@ -165,6 +182,8 @@ void EditorController::buildUI()
     m_delayStepper->setWrapping(false);
     m_delayStepper->setValue(60);
     m_delayStepper->setFocusPolicy(Qt::NoFocus);
+    // Only its arrows show: the delay field beside it holds the number.
+    m_delayStepper->setFixedWidth(19);
     auto *applyAllBtn = button(QStringLiteral("Apply to all"), QStringLiteral("Set this delay on every frame"));
     m_speedPopup = new QComboBox;
     m_speedPopup->addItems(
