@@ -15,7 +15,7 @@ PACKAGES=(
   ffmpeg
   # tests: GoogleTest, an X server, real input, output checks
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils x11-apps xcompmgr openbox
-  gifsicle imagemagick
+  gifsicle imagemagick locales
   # benchmarks
   libbenchmark-dev time
 )
@@ -39,11 +39,19 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
+# A locale with a decimal comma, for the test that field arithmetic ignores it.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  echo "install-deps: generating the de_DE.UTF-8 locale"
+  "${SUDO[@]}" sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+  "${SUDO[@]}" locale-gen >/dev/null
+fi
+
 # gifski comes from npm; the package ships a Linux binary but declares no
 # command, so link it where the program looks for tools.
 if ! /usr/local/bin/gifski --version 2>/dev/null | grep -q "$GIFSKI_VERSION"; then
   if ! command -v npm >/dev/null; then
     # Debian's own Node.js; a machine with another Node.js keeps its npm.
+    "${SUDO[@]}" apt-get update -q
     "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends nodejs npm
   fi
   echo "install-deps: installing gifski $GIFSKI_VERSION from npm"
