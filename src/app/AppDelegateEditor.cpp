@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPointer>
@@ -50,6 +51,23 @@ void AppDelegate::openEditor(const GifProjectRef &project)
             else if (active)
                 active->close();
         });
+    }
+
+    // Undo and Select All chosen from the menu act on a focused text field
+    // (the menus' own handler does that) and otherwise on the frames, as
+    // their shortcuts do in the editor.
+    if (m_menus.undo && !m_menus.undo->property("quilloEditorEdit").toBool()) {
+        m_menus.undo->setProperty("quilloEditorEdit", true);
+        auto forFrames = [this](void (EditorController::*action)()) {
+            return [this, action] {
+                if (editor && QApplication::activeWindow() == editor->window()
+                    && !qobject_cast<QLineEdit *>(QApplication::focusWidget()))
+                    (editor.get()->*action)();
+            };
+        };
+        connect(m_menus.undo, &QAction::triggered, this, forFrames(&EditorController::undoAction));
+        if (m_menus.selectAll)
+            connect(m_menus.selectAll, &QAction::triggered, this, forFrames(&EditorController::selectAll));
     }
 
     editor = controller;

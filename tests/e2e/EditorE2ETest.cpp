@@ -340,19 +340,62 @@ TEST(EditorE2E, CloseAsksFirstAndOnlyDiscardLeavesTheEditor)
         return QString::fromUtf8(search.readAllStandardOutput()).trimmed();
     };
 
+    // The question is a window of its own: wait for it to take the keys.
+    const auto activeIsEditor = [&s] {
+        QProcess active;
+        active.setProcessEnvironment(s.env());
+        active.start(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus"), QStringLiteral("getwindowname")});
+        active.waitForFinished(10000);
+        return QString::fromUtf8(active.readAllStandardOutput()).startsWith(QStringLiteral("Quillo — Editor"));
+    };
+
     // "Cancel" is the default answer: the editor stays, keys still reach it.
     s.key(QStringLiteral("ctrl+w"));
-    QThread::msleep(800);
+    ASSERT_TRUE(waitFor([&] { return !activeIsEditor(); }));
+    QThread::msleep(200);
     s.key(QStringLiteral("Return"));
-    QThread::msleep(500);
+    ASSERT_TRUE(waitFor(activeIsEditor));
     EXPECT_FALSE(editorWindows().isEmpty());
     s.key(QStringLiteral("Right"));
     ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 2 && st.count == 30; }));
 
     // "Discard & Record" closes it.
     s.key(QStringLiteral("ctrl+w"));
-    QThread::msleep(800);
+    ASSERT_TRUE(waitFor([&] { return !activeIsEditor(); }));
+    QThread::msleep(200);
     s.key(QStringLiteral("Tab"));
     s.key(QStringLiteral("space"));
     EXPECT_TRUE(waitFor([&] { return editorWindows().isEmpty(); }));
+}
+
+TEST(EditorE2E, UndoAndSelectAllFromTheEditMenuActOnTheFrames)
+{
+    REQUIRE_SESSION(s);
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 30; }));
+    s.key(QStringLiteral("Delete"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 29; }));
+
+    // "Edit" is the third title of the menu bar; its first item is Undo, its
+    // last Select All.
+    auto chooseFromEdit = [&](int itemY) {
+        QStringList open = s.moveTo({105, 10});
+        open << QStringLiteral("click") << QStringLiteral("1");
+        s.xdotool(open);
+        QThread::msleep(400);
+        QStringList choose = s.moveTo({130, itemY});
+        choose << QStringLiteral("click") << QStringLiteral("1");
+        s.xdotool(choose);
+    };
+    chooseFromEdit(32);
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 30; }));
+
+    // Select All, then take the first frame out of the selection: Delete
+    // leaves only that one.
+    chooseFromEdit(118);
+    QStringList toggle = s.moveTo(s.thumbnailCentre(0));
+    toggle << QStringLiteral("keydown") << QStringLiteral("ctrl") << QStringLiteral("click") << QStringLiteral("1")
+           << QStringLiteral("keyup") << QStringLiteral("ctrl");
+    s.xdotool(toggle);
+    s.key(QStringLiteral("Delete"));
+    EXPECT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 1; }));
 }
