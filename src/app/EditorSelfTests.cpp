@@ -2,6 +2,8 @@
 #include "app/SelfTestModes.h"
 #include "editor/EditorController.h"
 
+#include <QTimer>
+
 namespace SelfTestModes {
 
 void runOps(AppDelegate &)
@@ -28,25 +30,38 @@ void runResizeField(AppDelegate &)
     exitProcess(0);
 }
 
-// The modes below arrive with the editor window.
-void runResizeSheet(AppDelegate &)
+void runResizeSheet(AppDelegate &app)
 {
-    notAvailable(QStringLiteral("--selftest-resizesheet"));
+    app.editor = std::make_shared<EditorController>(AppDelegate::makeSelfTestProject());
+    for (const QString &line : app.editor->runResizeSheetRealTest())
+        printLine(line);
+    QTimer::singleShot(300, [] { exitProcess(0); });
 }
 
-void runResizeKeys(AppDelegate &)
+void runResizeKeys(AppDelegate &app)
 {
-    notAvailable(QStringLiteral("--selftest-resizekeys"));
+    app.openEditor(AppDelegate::makeSelfTestProject());
+    QTimer::singleShot(500, &app, [&app] {
+        if (app.editor) {
+            for (const QString &line : app.editor->runResizeKeyRoutingTest())
+                printLine(line);
+        }
+        exitProcess(0);
+    });
 }
 
-void runZoom(AppDelegate &)
+void runZoom(AppDelegate &app)
 {
-    notAvailable(QStringLiteral("--selftest-zoom"));
+    app.openEditor(AppDelegate::makeSelfTestProject());
+    QTimer::singleShot(600, &app, [&app] {
+        if (app.editor)
+            app.editor->debugZoom(2);
+    });
 }
 
-void runEditor(AppDelegate &)
+void runEditor(AppDelegate &app)
 {
-    notAvailable(QStringLiteral("--selftest"));
+    app.openEditor(AppDelegate::makeSelfTestProject());
 }
 
 } // namespace SelfTestModes

@@ -1,14 +1,30 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
-// The editor window's root view. It takes keyboard focus whenever the
-// controller hands it back (after a delay commit, for instance) so that the
-// editor's keys reach the window rather than a field. Routing those keys to the
-// controller arrives with the editor window. GUI thread only.
+class EditorController;
+class QKeyEvent;
+
+// The editor window's root view. It holds the keyboard focus whenever no text
+// field is being edited and hands every key to the controller first; what the
+// controller declines takes Qt's ordinary way (up to the window, the menu
+// shortcuts). Shortcut keys the controller claims (Ctrl+Z, Ctrl+A ...) are
+// taken before the menu bar's shortcuts can see them. GUI thread only.
 class EditorContentView : public QWidget {
     Q_OBJECT
 
 public:
     explicit EditorContentView(QWidget *parent = nullptr);
+
+    // Weak: the view never keeps the controller alive.
+    EditorController *controller() const { return m_controller; }
+    void setController(EditorController *controller) { m_controller = controller; }
+
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    QPointer<EditorController> m_controller;
 };

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "export/ExportResult.h"
+#include "export/GifEncoder.h"
+#include "export/GifQuality.h"
 #include "model/GifProject.h"
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QObject>
 #include <QPointer>
@@ -21,11 +25,13 @@ class EditorContentView;
 class FramePreviewView;
 class FrameStripView;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QMainWindow;
 class QPushButton;
 class QScrollArea;
 class QSpinBox;
+class QTimer;
 class QWidget;
 
 // The one object behind the editor window: it owns the project while the
@@ -36,9 +42,12 @@ class QWidget;
 //   EditorController.cpp             construction, state, selection, history, refresh
 //   EditorControllerFrameOps.cpp     delete, trim, reverse, move, shift, delay, speed, loop
 //   EditorControllerResizeCrop.cpp   crop mode, "Apply Crop", the resize sheet and its fields
-//   EditorControllerPlayback.cpp     the playing state every operation stops
+//   EditorControllerPlayback.cpp     playback forwards and backwards
+//   EditorControllerExport.cpp       the save dialog, progress sheet and export worker
 //   EditorControllerWindow.cpp       the window, its controls and their wiring
+//   EditorControllerKeys.cpp         the keyboard and closing the window
 //   EditorControllerSelfChecks.cpp   the logic and resize-field self-checks
+//   EditorControllerSheetChecks.cpp  the resize-sheet and key-routing checks
 //
 // Refused operations sound the system beep through beep(), which also counts,
 // so tests can tell "refused" from "did nothing".
@@ -102,11 +111,51 @@ public:
     void selectAll();
 
     // --- playback
+    void playForwardTapped();
+    void playBackwardTapped();
+    // Space: play forward, or stop when already playing forward.
+    void togglePlay();
+    // Each direction's button is a toggle for its own direction; the other
+    // direction's reverses without stopping.
+    void toggleDirection(int64_t direction);
     void stopPlay();
 
     // --- window
     // The zoom pop-up's action: a fixed zoom, dropping any free scale.
     void zoomChanged();
+    // Sets a free preview scale; only the zoom self-test mode uses it.
+    void debugZoom(double scale);
+    // "● New Recording": asks, as the window's close button does, then closes.
+    void recordAgain();
+    // Closes the window after the new-recording question; false when the user kept it.
+    bool performClose();
+
+    // --- keyboard (EditorContentView hands every key here first)
+    // Plain keys: Space, Backspace/Delete, Escape, Left, Right.
+    bool handleKey(const QKeyEvent &event);
+    // Ctrl (and Ctrl+Shift) combinations: S, A, Z, [ and ].
+    bool handleKeyEquivalent(const QKeyEvent &event);
+    // True when handleKeyEquivalent() would act on this key, so that the
+    // menu bar's shortcut with the same keys must not take it.
+    bool claimsKeyEquivalent(const QKeyEvent &event) const;
+    // True while a text field of the editor or its sheets is being edited:
+    // then every key is the field's.
+    bool isEditingText() const;
+
+    // --- save and export
+    void exportGIF();
+    void exportMP4Action();
+    // The export work, run on a pool thread with the chosen path.
+    using ExportWork = std::function<ExportResult(const QString &path)>;
+    void runSave(const QString &ext, const QString &nameFilter, ExportWork work);
+    // The name and folder the save dialog proposes, from the remembered ones.
+    static QString proposedExportName(const QString &ext);
+    static QString proposedExportDir();
+    static void rememberExportPath(const QString &path);
+    GifEncoder chosenEncoder() const;
+    GifQuality chosenQuality() const;
+    QFileDialog *saveDialog() const { return m_saveDialog; }
+    QDialog *progressSheet() const { return m_progressSheet; }
 
     // --- frame operations
     void deleteSelected();
@@ -146,12 +195,16 @@ public:
     // --- self-checks (each returns its report lines)
     QStringList runLogicSelfTest();
     QStringList runResizeFieldRealTest();
+    QStringList runResizeSheetRealTest();
+    QStringList runResizeKeyRoutingTest();
 
     // --- views and controls, for the window code and tests
     EditorContentView *content() const { return m_content; }
     FramePreviewView *preview() const { return m_preview; }
     FrameStripView *strip() const { return m_strip; }
     QLabel *statusLabel() const { return m_statusLabel; }
+    QPushButton *playFwdButton() const { return m_playFwdButton; }
+    QPushButton *playBackButton() const { return m_playBackButton; }
     QComboBox *zoomPopup() const { return m_zoomPopup; }
     QComboBox *speedPopup() const { return m_speedPopup; }
     QComboBox *loopPopup() const { return m_loopPopup; }
@@ -184,6 +237,19 @@ private:
     // the present ones are gone, e.g. after a self-check closed its window.
     void ensureResizeControls();
     void wireResizeField(QLineEdit *field, void (EditorController::*commit)());
+    void fillExportPopups();
+    // The window's close: spontaneous ones (its close button) ask first.
+    bool handleWindowClose(QEvent *event);
+    bool windowShouldClose();
+    void windowWillClose();
+
+    // EditorControllerPlayback.cpp
+    void scheduleNext();
+    void playStep();
+
+    // EditorControllerExport.cpp
+    void startExport(const QString &path, const QString &ext, ExportWork work);
+    void exportFinished(const QString &path, const ExportResult &result);
 
     // EditorControllerFrameOps.cpp
     // The delay field's text as a delay, applied to the selection or to all.
@@ -229,6 +295,13 @@ private:
     QPointer<QLineEdit> m_resizeHeight;
     QPointer<QCheckBox> m_resizeLock;
     QPointer<QDialog> m_resizeSheet;
+    QPointer<QFileDialog> m_saveDialog;
+    QPointer<QDialog> m_progressSheet;
+    QTimer *m_playTimer = nullptr;
+    // Set once the user agreed to close (or the window closed): the next
+    // close event goes through without asking again.
+    bool m_closeApproved = false;
+    bool m_closed = false;
     double m_resizeBaseAspect = 1.0;
     int64_t m_lastGoodW = 1;
     int64_t m_lastGoodH = 1;

@@ -269,6 +269,11 @@ void EditorController::controlTextDidEndEditing(QObject *field)
 
 bool EditorController::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_window.get()) {
+        if (event->type() == QEvent::Close)
+            return handleWindowClose(event);
+        return QObject::eventFilter(watched, event);
+    }
     // Focus leaving a resize field ends its editing, as Tab or a click on the
     // other field does. Losing focus because the whole window was deactivated
     // or a pop-up opened is no end of editing.

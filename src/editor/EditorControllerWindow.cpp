@@ -5,7 +5,9 @@
 #include "editor/EditorStyle.h"
 #include "editor/FramePreviewView.h"
 #include "editor/FrameStripView.h"
+#include "export/GifExporter.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -18,18 +20,34 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
-// The window as far as the operations need it: every control they read or
-// write is a real widget wired to its action, in the order the rows will keep.
-// Layout polish, the dark look, keys, playback, export and the new-recording
-// path arrive with the editor window.
+// The window: two rows of controls, the preview, the status line and the strip,
+// in the dark appearance. Sizes are in logical pixels, which stand for points.
 
 namespace {
+
+QFont pixelFont(int pixelSize, QFont::Weight weight = QFont::Normal)
+{
+    QFont font;
+    font.setPixelSize(pixelSize);
+    font.setWeight(weight);
+    return font;
+}
+
+// Numbers that change in place: the common sans-serif faces of the desktop
+// already draw their digits at one width.
+QFont digitFont(int pixelSize, QFont::Weight weight = QFont::Normal)
+{
+    return pixelFont(pixelSize, weight);
+}
 
 QPushButton *button(const QString &title, const QString &tip = {})
 {
     auto *b = new QPushButton(title);
+    b->setFont(pixelFont(12));
+    b->setAutoDefault(false);
     if (!tip.isEmpty())
         b->setToolTip(tip);
     return b;
@@ -37,23 +55,42 @@ QPushButton *button(const QString &title, const QString &tip = {})
 
 QLabel *label(const QString &text)
 {
-    return new QLabel(text);
+    auto *l = new QLabel(text);
+    l->setFont(pixelFont(11));
+    QPalette palette = l->palette();
+    palette.setColor(QPalette::WindowText, QColor::fromRgbF(1, 1, 1, 0.75f));
+    l->setPalette(palette);
+    return l;
 }
 
-QFrame *separator()
+QWidget *separator()
 {
-    auto *line = new QFrame;
+    auto *line = new QWidget;
     line->setFixedSize(1, 20);
-    line->setFrameShape(QFrame::VLine);
+    line->setAutoFillBackground(true);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgbF(1, 1, 1, 0.15f));
+    line->setPalette(palette);
     return line;
 }
 
-QHBoxLayout *row()
+QHBoxLayout *row(QWidget *holder)
 {
-    auto *layout = new QHBoxLayout;
+    holder->setFixedHeight(28);
+    auto *layout = new QHBoxLayout(holder);
     layout->setSpacing(6);
     layout->setContentsMargins(12, 0, 12, 0);
     return layout;
+}
+
+QPushButton *playButton(const QString &title, const QString &tip)
+{
+    auto *b = new QPushButton(title);
+    b->setFont(pixelFont(13, QFont::DemiBold));
+    b->setMinimumWidth(40);
+    b->setAutoDefault(false);
+    b->setToolTip(tip);
+    return b;
 }
 
 } // namespace
@@ -63,16 +100,28 @@ void EditorController::buildUI()
     const QPointer<EditorController> self(this);
 
     m_content = new EditorContentView;
+    m_content->setController(this);
+    m_content->setAutoFillBackground(true);
+    QPalette contentPalette = m_content->palette();
+    contentPalette.setColor(QPalette::Window, QColor::fromRgbF(0.12f, 0.12f, 0.12f));
+    m_content->setPalette(contentPalette);
     m_window->setCentralWidget(m_content);
+    m_window->installEventFilter(this);
+
+    m_playTimer = new QTimer(this);
+    m_playTimer->setSingleShot(true);
+    m_playTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_playTimer, &QTimer::timeout, this, &EditorController::playStep);
 
     // First row.
-    auto *first = row();
-    auto *goFirstBtn = button(QStringLiteral("⏮"), QStringLiteral("First frame"));
-    m_playBackButton = new QPushButton(QStringLiteral("◀"));
-    m_playBackButton->setToolTip(QStringLiteral("Play backward"));
-    m_playFwdButton = new QPushButton(QStringLiteral("▶"));
-    m_playFwdButton->setToolTip(QStringLiteral("Play forward (Space)"));
-    auto *goLastBtn = button(QStringLiteral("⏭"), QStringLiteral("Last frame"));
+    auto *firstRow = new QWidget;
+    auto *first = row(firstRow);
+    auto *goFirstBtn = button(QString(), QStringLiteral("First frame"));
+    EditorStyle::setSymbolTitle(goFirstBtn, QStringLiteral("⏮"));
+    m_playBackButton = playButton(QStringLiteral("◀"), QStringLiteral("Play backward"));
+    m_playFwdButton = playButton(QStringLiteral("▶"), QStringLiteral("Play forward (Space)"));
+    auto *goLastBtn = button(QString(), QStringLiteral("Last frame"));
+    EditorStyle::setSymbolTitle(goLastBtn, QStringLiteral("⏭"));
     auto *reverseBtn = button(QStringLiteral("⇄ Reverse"), QStringLiteral("Reverse frame order"));
     m_zoomPopup = new QComboBox;
     for (const ZoomMode mode : ZoomModes::allCases())
@@ -92,6 +141,8 @@ void EditorController::buildUI()
     first->addWidget(redoBtn);
 
     connect(goFirstBtn, &QPushButton::clicked, this, &EditorController::goFirst);
+    connect(m_playBackButton, &QPushButton::clicked, this, &EditorController::playBackwardTapped);
+    connect(m_playFwdButton, &QPushButton::clicked, this, &EditorController::playForwardTapped);
     connect(goLastBtn, &QPushButton::clicked, this, &EditorController::goLast);
     connect(reverseBtn, &QPushButton::clicked, this, &EditorController::reverse);
     // activated, not currentIndexChanged: only the user's choice runs an action.
@@ -100,8 +151,10 @@ void EditorController::buildUI()
     connect(redoBtn, &QPushButton::clicked, this, &EditorController::redoAction);
 
     // Second row.
-    auto *second = row();
+    auto *secondRow = new QWidget;
+    auto *second = row(secondRow);
     m_delayField = new QLineEdit;
+    m_delayField->setFont(digitFont(12));
     m_delayField->setToolTip(QStringLiteral("Delay (ms) for the selected frame(s) — accepts math, e.g. 60*2"));
     m_delayField->setAlignment(Qt::AlignRight);
     m_delayField->setFixedWidth(56);
@@ -125,10 +178,15 @@ void EditorController::buildUI()
     m_cropApplyBtn = button(QStringLiteral("Apply Crop"));
     EditorStyle::tint(m_cropApplyBtn, EditorStyle::lime());
     m_cropCancelBtn = button(QStringLiteral("Cancel"));
-    // Filled from the export vocabulary (quality levels, available encoders)
-    // by the editor window; the export flow reads them.
+    // Read by the export flow; they run no action of their own.
     m_qualityPopup = new QComboBox;
     m_encoderPopup = new QComboBox;
+    fillExportPopups();
+    auto *exportGifBtn = button(QStringLiteral("Export GIF"));
+    EditorStyle::tint(exportGifBtn, EditorStyle::lime());
+    auto *exportMp4Btn = button(QStringLiteral("Export MP4"));
+    auto *newRecordingBtn = button(QStringLiteral("● New Recording"));
+    EditorStyle::tint(newRecordingBtn, EditorStyle::recRed());
 
     second->addWidget(label(QStringLiteral("Delay")));
     second->addWidget(m_delayField);
@@ -151,6 +209,9 @@ void EditorController::buildUI()
     second->addWidget(m_qualityPopup);
     second->addWidget(label(QStringLiteral("Encoder")));
     second->addWidget(m_encoderPopup);
+    second->addWidget(exportGifBtn);
+    second->addWidget(exportMp4Btn);
+    second->addWidget(newRecordingBtn);
     m_cropApplyBtn->hide();
     m_cropCancelBtn->hide();
 
@@ -163,14 +224,22 @@ void EditorController::buildUI()
     connect(resizeBtn, &QPushButton::clicked, this, &EditorController::openResize);
     connect(m_cropApplyBtn, &QPushButton::clicked, this, &EditorController::applyCrop);
     connect(m_cropCancelBtn, &QPushButton::clicked, this, &EditorController::cancelCrop);
+    connect(exportGifBtn, &QPushButton::clicked, this, &EditorController::exportGIF);
+    connect(exportMp4Btn, &QPushButton::clicked, this, &EditorController::exportMP4Action);
+    connect(newRecordingBtn, &QPushButton::clicked, this, &EditorController::recordAgain);
 
     // Preview, status line, strip.
     m_preview = new FramePreviewView;
+    m_preview->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     m_preview->onCropChanged = [self] {
         if (self)
             self->cropChanged();
     };
     m_statusLabel = new QLabel;
+    m_statusLabel->setFont(digitFont(11));
+    QPalette statusPalette = m_statusLabel->palette();
+    statusPalette.setColor(QPalette::WindowText, QColor::fromRgbF(1, 1, 1, 0.7f));
+    m_statusLabel->setPalette(statusPalette);
     m_strip = new FrameStripView;
     m_strip->onSelect = [self](int64_t index, Qt::KeyboardModifiers modifiers) {
         if (self)
@@ -186,13 +255,15 @@ void EditorController::buildUI()
     m_stripScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_stripScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_stripScroll->setFixedHeight(104);
+    m_stripScroll->setFrameShape(QFrame::NoFrame);
+    m_stripScroll->setFocusPolicy(Qt::NoFocus);
 
     auto *column = new QVBoxLayout(m_content);
     column->setContentsMargins(0, 10, 0, 8);
     column->setSpacing(0);
-    column->addLayout(first);
+    column->addWidget(firstRow);
     column->addSpacing(8);
-    column->addLayout(second);
+    column->addWidget(secondRow);
     column->addSpacing(10);
     auto *previewRow = new QHBoxLayout;
     previewRow->setContentsMargins(12, 0, 12, 0);
@@ -208,6 +279,26 @@ void EditorController::buildUI()
 
     ensureResizeControls();
     syncPlayButtons();
+    EditorStyle::applyDark(m_window.get());
+}
+
+void EditorController::fillExportPopups()
+{
+    for (const GifQuality quality : allGifQualities)
+        m_qualityPopup->addItem(label(quality));
+    m_qualityPopup->setCurrentIndex(0);
+    std::vector<GifEncoder> available;
+    for (const GifEncoder encoder : allGifEncoders) {
+        if (isAvailable(encoder)) {
+            available.push_back(encoder);
+            m_encoderPopup->addItem(label(encoder));
+        }
+    }
+    if (available.empty())
+        return;
+    const GifEncoder preferred = GifExporter::defaultEncoder();
+    const auto it = std::find(available.begin(), available.end(), preferred);
+    m_encoderPopup->setCurrentIndex(it == available.end() ? 0 : int(it - available.begin()));
 }
 
 void EditorController::wireResizeField(QLineEdit *field, void (EditorController::*commit)())
@@ -239,6 +330,11 @@ void EditorController::ensureResizeControls()
 void EditorController::zoomChanged()
 {
     m_preview->setZoom(ZoomModes::fromRaw(m_zoomPopup->currentIndex()));
+}
+
+void EditorController::debugZoom(double scale)
+{
+    m_preview->setCustomScale(scale);
 }
 
 void EditorController::show()

@@ -5,16 +5,16 @@
 
 #include <QImage>
 #include <QRect>
+#include <QString>
 #include <QWidget>
 
 #include <functional>
 #include <optional>
 
-// The large view of the current frame and the crop surface. This is the state
-// and geometry the editor controller relies on (image, zoom, crop mode, the
-// crop selection and its conversion to image pixels) with a plain drawing; the
-// pinch, scroll and crop-drag handling and the full drawing arrive with the
-// editor window.
+// The large view of the current frame and the crop surface. It shows the
+// image centred at the zoom mode's scale or at a free scale set by pinch and
+// wheel, and in crop mode turns a drag into a selection that cropRectInPixels()
+// converts to whole image pixels.
 //
 // Rectangles of this view (`cropRect`, `imageDrawRect`) are in the view's own
 // points with the origin at its bottom-left and y growing upward, so the crop
@@ -48,21 +48,42 @@ public:
 
     // Pure forms of the geometry above, for callers and tests without a view.
     static double fitScale(QSize imagePixels, QSizeF viewSize);
+    static Rect drawRect(QSize imagePixels, QSizeF viewSize, double scale);
     static std::optional<QRect> cropRectInPixels(QSize imagePixels, const Rect &drawRect, const Rect &cropRect);
+    // A free scale after a pinch of `magnification` or a wheel movement of
+    // `delta` (pixels, or notches x 3), clamped to 0.1 ... 8.
+    static double pinchedScale(double scale, double magnification);
+    static double scrolledScale(double scale, double delta);
+    // `p` moved into `r` (edges included).
+    static Point clampInto(Point p, const Rect &r);
+    // The drag selection between two clamped points.
+    static Rect selectionBetween(Point a, Point b);
+    // The size label of a selection: its width and height in image pixels,
+    // both through the horizontal ratio, as "W × H".
+    static QString sizeLabel(const Rect &selection, double imagePixelWidth, double drawWidth);
 
     std::function<void(double)> onZoomChanged;
     std::function<void()> onCropChanged;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    bool event(QEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     void reportZoom();
     QRectF toWidget(const Rect &r) const;
+    Point fromWidget(const QPointF &p) const;
+    void paintCropOverlay(QPainter &p, const Rect &draw);
 
     QImage m_image;
     ZoomMode m_zoom = ZoomMode::fit;
     std::optional<double> m_customScale;
     bool m_cropMode = false;
     std::optional<Rect> m_cropRect;
+    // The fixed corner of the crop drag in progress.
+    std::optional<Point> m_dragStart;
 };

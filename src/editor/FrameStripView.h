@@ -2,10 +2,14 @@
 
 #include "model/GifFrame.h"
 
+#include <QPixmap>
+#include <QPointF>
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -13,9 +17,9 @@ class QMouseEvent;
 
 // The strip of frame thumbnails under the preview. It keeps no selection logic:
 // clicks become `onSelect` requests and the controller writes `current` and
-// `selected` back. This is the surface the controller uses with a plain drawing
-// and plain clicks; thumbnails, drags and the drop marker arrive with the
-// editor window. GUI thread only.
+// `selected` back; a horizontal drag of the selection becomes an `onReorder`
+// request for a slot (a gap of the frame list). Coordinates are the widget's
+// own: origin top-left, y down. GUI thread only.
 class FrameStripView : public QWidget {
     Q_OBJECT
 
@@ -25,6 +29,8 @@ public:
     static constexpr int gap = 6;
     static constexpr int pad = 8;
     static constexpr int pitch = boxW + gap;
+    // A press must move this far, in x or y, before it becomes a move drag.
+    static constexpr double dragThreshold = 5;
 
     explicit FrameStripView(QWidget *parent = nullptr);
 
@@ -37,9 +43,20 @@ public:
 
     // Drops cached thumbnails of frame objects no longer shown.
     void pruneCache();
+    size_t cachedThumbnailCount() const { return m_thumbCache.size(); }
+    // How many thumbnails have been made since the view was created.
+    int thumbnailsMade() const { return m_thumbnailsMade; }
+
     std::optional<int64_t> indexAt(double x) const;
+    static std::optional<int64_t> indexAt(double x, int64_t frameCount);
+    // The slot a drag at `x` points at, 0 ... frameCount.
+    static int64_t dropSlot(double x, int64_t frameCount);
+    static double intrinsicWidth(int64_t frameCount);
     // Brings box `index` into view with one box width of margin on each side.
     void scrollTo(int64_t index);
+
+    bool isDragging() const { return m_dragging; }
+    std::optional<int64_t> dropIndex() const { return m_dropIndex; }
 
     QSize sizeHint() const override;
 
@@ -50,10 +67,25 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    const QPixmap &thumbnail(const GifFrameRef &frame);
+
     GifFrameList m_frames;
     int64_t m_current = 0;
     std::set<int64_t> m_selected;
+
+    // Keyed by frame object, not index: a reorder keeps every thumbnail, and
+    // the copies the undo history brings back get their own.
+    std::map<std::weak_ptr<GifFrame>, QPixmap, std::owner_less<std::weak_ptr<GifFrame>>> m_thumbCache;
+    int m_thumbnailsMade = 0;
+
+    std::optional<int64_t> m_pressIndex;
+    QPointF m_pressOrigin;
+    bool m_dragging = false;
+    double m_dragX = 0;
+    std::optional<int64_t> m_dropIndex;
 };
