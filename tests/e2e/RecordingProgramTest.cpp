@@ -356,3 +356,11 @@ TEST_F(RecordingProgram, SelfTestStopRace_PassesAndWritesItsLine)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(file.readAll()) + QLatin1Char('\n'), out);
 }
+
+TEST_F(RecordingProgram, SelfTestClose_BringsTheRecordingFrameBack)
+{
+    const QString out = runMode(QStringLiteral("--selftest-close"));
+    EXPECT_EQ(out, QStringLiteral("SURVIVED close+reopen; recorder=true\n"));
+    EXPECT_EQ(program->exitCode(), 0);
+    EXPECT_TRUE(log().contains(QStringLiteral("selftest-close: closing editor window\n")));
+}
