@@ -5,7 +5,6 @@
 #include "capture/LogRecorder.h"
 #include "capture/RegionModel.h"
 #include "capture/synthetic/SyntheticCaptureService.h"
-#include "editor/EditorController.h"
 #include "frameui/ControlBar.h"
 #include "frameui/FrameController.h"
 #include "frameui/OverlayView.h"
@@ -13,7 +12,6 @@
 #include "support/TestUtil.h"
 
 #include <QLineEdit>
-#include <QMainWindow>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -197,24 +195,4 @@ TEST_F(RecordingFlow, AutoStop_EndsTheRecording_ButNotANewerOne)
     EXPECT_EQ(app.engine, engines[1]);
     app.stopRecording();
     ASSERT_TRUE(waitUntil([&] { return LogRecorder::linesStartingWith("→ ").size() == 2; }));
-}
-
-TEST_F(RecordingFlow, StopWithFrames_OpensTheEditorInPlaceOfTheFrame)
-{
-    app.startRecording();
-    ASSERT_TRUE(waitUntil([&] { return app.frame->topBarView()->label().endsWith(QStringLiteral("   4")); }));
-    app.stopRecording();
-    ASSERT_TRUE(waitUntil([&] { return !LogRecorder::linesStartingWith("→ opening editor with ").isEmpty(); }));
-    const QString opening = LogRecorder::linesStartingWith("→ opening editor with ").value(0);
-    ASSERT_NE(app.editor, nullptr);
-    EXPECT_EQ(opening, QStringLiteral("→ opening editor with %1 frames").arg(app.editor->project()->frames.size()));
-    EXPECT_GE(app.editor->project()->frames.size(), 4u);
-    EXPECT_EQ(app.frame, nullptr);
-    EXPECT_TRUE(alerts.empty());
-
-    // Closing the editor brings a frame back where the region was.
-    app.editor->window()->close();
-    ASSERT_TRUE(waitUntil([&] { return app.frame != nullptr; }));
-    EXPECT_EQ(app.frame->region()->rect(), region);
-    EXPECT_EQ(app.editor, nullptr);
 }
