@@ -70,4 +70,6 @@ private:
 
     QStringList m_arguments;
     AppMenus m_menus;
+    // Stops asked of engines whose completion has not come back yet.
+    int m_stopsInFlight = 0;
 };

@@ -121,15 +121,21 @@ void AppDelegate::stopRecording()
 {
     Log::write(QStringLiteral("STOP tapped; engine=") + boolText(engine != nullptr));
     if (!engine) {
-        showIdleLook(frame.get());
+        // While an earlier stop is still assembling its project, REC stays
+        // disabled: a recording started now would be left running behind the
+        // editor that project opens.
+        if (m_stopsInFlight == 0)
+            showIdleLook(frame.get());
         return;
     }
     const std::shared_ptr<CaptureEngine> stopping = std::move(engine);
     engine.reset();
+    ++m_stopsInFlight;
     const QPointer<AppDelegate> self(this);
     stopping->stop([self](GifProjectRef project) {
         if (!self)
             return;
+        --self->m_stopsInFlight;
         showIdleLook(self->frame.get());
         if (project && !project->frames.empty()) {
             Log::write(QStringLiteral("→ opening editor with ") + QString::number(project->frames.size())

@@ -138,6 +138,19 @@ TEST_F(RecordingFlow, SecondRecInsideTheDeferral_StartsOnlyTheNewerEngine)
     ASSERT_TRUE(waitUntil([&] { return LogRecorder::linesStartingWith("→ ").size() == 1; }));
 }
 
+TEST_F(RecordingFlow, SecondStopWhileTheFirstIsAssembling_KeepsRecDisabledUntilItEnds)
+{
+    app.startRecording();
+    ASSERT_TRUE(waitUntil([&] { return !service->streams().empty() && service->streams()[0]->isRunning(); }));
+    app.stopRecording();
+    app.stopRecording();
+    EXPECT_FALSE(app.frame->controlBar()->recButton()->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return LogRecorder::linesStartingWith("→ ").size() == 1; }));
+    app.showRecorder(region);
+    app.stopRecording();
+    EXPECT_TRUE(looksIdle());
+}
+
 TEST_F(RecordingFlow, StopWithoutAnEngine_OnlyResetsTheLook)
 {
     app.frame->controlBar()->setRecording(true);
