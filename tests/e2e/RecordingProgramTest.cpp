@@ -364,3 +364,22 @@ TEST_F(RecordingProgram, SelfTestClose_BringsTheRecordingFrameBack)
     EXPECT_EQ(program->exitCode(), 0);
     EXPECT_TRUE(log().contains(QStringLiteral("selftest-close: closing editor window\n")));
 }
+
+TEST_F(RecordingProgram, CloseButtonAndCtrlQ_EndTheProgram)
+{
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    const std::vector<PixelRun> controls = barControls(screenshot(), firstRegion);
+    ASSERT_EQ(controls.size(), 8u);
+    ASSERT_TRUE(click({controls[7].mid(), firstRegion.bottom() - 8 - 23}));
+    ASSERT_TRUE(program->waitForFinished(10000));
+    EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program->exitCode(), 0);
+
+    // The frame has no menu bar, yet answers Quit.
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    ASSERT_TRUE(program->waitForFinished(10000));
+    EXPECT_EQ(program->exitCode(), 0);
+}
