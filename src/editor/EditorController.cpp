@@ -1,5 +1,6 @@
 #include "editor/EditorController.h"
 
+#include "base/Log.h"
 #include "editor/FramePreviewView.h"
 #include "editor/FrameStripView.h"
 
@@ -254,6 +255,9 @@ void EditorController::refresh()
     }
 
     m_statusLabel->setText(statusText());
+    // The status line is drawn text only; the log keeps it readable from
+    // outside (scripts, bug reports) after every change.
+    Log::write(QStringLiteral("status ") + m_statusLabel->text());
     m_window->setWindowTitle(
         QStringLiteral("Quillo — Editor  ·  ") + QString::number(count) + QStringLiteral(" frames"));
 }

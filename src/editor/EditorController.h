@@ -133,6 +133,9 @@ public:
     // --- keyboard (EditorContentView hands every key here first)
     // Plain keys: Space, Backspace/Delete, Escape, Left, Right.
     bool handleKey(const QKeyEvent &event);
+    // Return or Enter that nothing else took: the window's default button,
+    // "Export GIF".
+    bool handleDefaultButton(const QKeyEvent &event);
     // Ctrl (and Ctrl+Shift) combinations: S, A, Z, [ and ].
     bool handleKeyEquivalent(const QKeyEvent &event);
     // True when handleKeyEquivalent() would act on this key, so that the
@@ -213,6 +216,7 @@ public:
     QLineEdit *delayField() const { return m_delayField; }
     QSpinBox *delayStepper() const { return m_delayStepper; }
     QPushButton *cropToggleBtn() const { return m_cropToggleBtn; }
+    QPushButton *exportGifBtn() const { return m_exportGifBtn; }
     QPushButton *cropApplyBtn() const { return m_cropApplyBtn; }
     QPushButton *cropCancelBtn() const { return m_cropCancelBtn; }
     QLineEdit *resizeWidth() const { return m_resizeWidth; }
@@ -290,6 +294,7 @@ private:
     QPushButton *m_cropApplyBtn = nullptr;
     QPushButton *m_cropCancelBtn = nullptr;
     QPushButton *m_cropToggleBtn = nullptr;
+    QPushButton *m_exportGifBtn = nullptr;
     // Guarded: the resize-field check swaps in fields of its own window.
     QPointer<QLineEdit> m_resizeWidth;
     QPointer<QLineEdit> m_resizeHeight;

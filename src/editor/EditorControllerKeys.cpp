@@ -54,6 +54,17 @@ bool EditorController::handleKey(const QKeyEvent &event)
     }
 }
 
+bool EditorController::handleDefaultButton(const QKeyEvent &event)
+{
+    if (isEditingText() || (event.key() != Qt::Key_Return && event.key() != Qt::Key_Enter)
+        || (event.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    if (!m_exportGifBtn || !m_exportGifBtn->isVisible() || !m_exportGifBtn->isEnabled())
+        return false;
+    m_exportGifBtn->animateClick();
+    return true;
+}
+
 bool EditorController::claimsKeyEquivalent(const QKeyEvent &event) const
 {
     if (isEditingText() || !(event.modifiers() & Qt::ControlModifier))
@@ -123,13 +134,16 @@ bool EditorController::windowShouldClose()
     alert.setInformativeText(QStringLiteral("This resets the current GIF (") + QString::number(frameCount())
         + QStringLiteral(" frames). Any unsaved edits will be lost."));
     QPushButton *cancel = alert.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    QPushButton *discard = alert.addButton(QStringLiteral("Discard & Record"), QMessageBox::DestructiveRole);
+    QPushButton *discard = alert.addButton(QStringLiteral("Discard && Record"), QMessageBox::DestructiveRole);
     alert.setDefaultButton(cancel);
     alert.setEscapeButton(cancel);
     EditorStyle::applyDark(&alert);
     alert.exec();
-    if (alert.clickedButton() != discard)
+    if (alert.clickedButton() != discard) {
+        // Without a window manager nobody hands the focus back after the alert.
+        m_window->activateWindow();
         return false;
+    }
     stopPlay();
     return true;
 }

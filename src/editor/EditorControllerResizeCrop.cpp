@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -172,6 +173,7 @@ void EditorController::openResize()
     // Escape rejects the dialog.
     connect(sheet, &QDialog::rejected, this, &EditorController::closeResize);
 
+    EditorStyle::applyDark(sheet);
     m_resizeSheet = sheet;
     m_resizeWidth->setFocus(Qt::OtherFocusReason);
     sheet->open();
@@ -269,6 +271,14 @@ void EditorController::controlTextDidEndEditing(QObject *field)
 
 bool EditorController::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_delayField && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            delayCommitted();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
     if (watched == m_window.get()) {
         if (event->type() == QEvent::Close)
             return handleWindowClose(event);

@@ -7,6 +7,7 @@
 #include "editor/FrameStripView.h"
 #include "export/GifExporter.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -182,8 +183,8 @@ void EditorController::buildUI()
     m_qualityPopup = new QComboBox;
     m_encoderPopup = new QComboBox;
     fillExportPopups();
-    auto *exportGifBtn = button(QStringLiteral("Export GIF"));
-    EditorStyle::tint(exportGifBtn, EditorStyle::lime());
+    m_exportGifBtn = button(QStringLiteral("Export GIF"));
+    EditorStyle::tint(m_exportGifBtn, EditorStyle::lime());
     auto *exportMp4Btn = button(QStringLiteral("Export MP4"));
     auto *newRecordingBtn = button(QStringLiteral("● New Recording"));
     EditorStyle::tint(newRecordingBtn, EditorStyle::recRed());
@@ -209,13 +210,15 @@ void EditorController::buildUI()
     second->addWidget(m_qualityPopup);
     second->addWidget(label(QStringLiteral("Encoder")));
     second->addWidget(m_encoderPopup);
-    second->addWidget(exportGifBtn);
+    second->addWidget(m_exportGifBtn);
     second->addWidget(exportMp4Btn);
     second->addWidget(newRecordingBtn);
     m_cropApplyBtn->hide();
     m_cropCancelBtn->hide();
 
-    connect(m_delayField, &QLineEdit::returnPressed, this, &EditorController::delayCommitted);
+    // Return is taken in eventFilter: it commits and hands the keys back to the
+    // window, and must not travel on to the window's default button.
+    m_delayField->installEventFilter(this);
     connect(m_delayStepper, &QSpinBox::valueChanged, this, &EditorController::delayStepped);
     connect(applyAllBtn, &QPushButton::clicked, this, &EditorController::applyDelayToAll);
     connect(m_speedPopup, &QComboBox::activated, this, &EditorController::speedChanged);
@@ -224,7 +227,7 @@ void EditorController::buildUI()
     connect(resizeBtn, &QPushButton::clicked, this, &EditorController::openResize);
     connect(m_cropApplyBtn, &QPushButton::clicked, this, &EditorController::applyCrop);
     connect(m_cropCancelBtn, &QPushButton::clicked, this, &EditorController::cancelCrop);
-    connect(exportGifBtn, &QPushButton::clicked, this, &EditorController::exportGIF);
+    connect(m_exportGifBtn, &QPushButton::clicked, this, &EditorController::exportGIF);
     connect(exportMp4Btn, &QPushButton::clicked, this, &EditorController::exportMP4Action);
     connect(newRecordingBtn, &QPushButton::clicked, this, &EditorController::recordAgain);
 
@@ -276,6 +279,13 @@ void EditorController::buildUI()
     column->addLayout(statusRow);
     column->addSpacing(6);
     column->addWidget(m_stripScroll);
+
+    // A click on a button or pop-up leaves the keyboard with the window, so
+    // Space, arrows and Backspace keep acting on the frames; Tab still reaches them.
+    for (QWidget *control : m_content->findChildren<QWidget *>()) {
+        if (qobject_cast<QAbstractButton *>(control) || qobject_cast<QComboBox *>(control))
+            control->setFocusPolicy(Qt::TabFocus);
+    }
 
     ensureResizeControls();
     syncPlayButtons();

@@ -1,0 +1,358 @@
+// The editor window of the built program, driven with real X input: a private
+// X server, the program in its "--selftest" mode, keys and mouse from xdotool.
+// The editor writes its status line to its log after every change, which is
+// how these tests read the frame number, count and delay.
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+
+namespace {
+
+QString run(
+    const QString &program, const QStringList &arguments, const QProcessEnvironment &env, QByteArray *output = nullptr)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    process.waitForFinished(30000);
+    const QByteArray out = process.readAllStandardOutput();
+    if (output)
+        *output = out;
+    return QString::fromUtf8(out).trimmed();
+}
+
+bool waitFor(const std::function<bool()> &done, int ms = 10000)
+{
+    for (int waited = 0; waited < ms; waited += 50) {
+        if (done())
+            return true;
+        QThread::msleep(50);
+    }
+    return done();
+}
+
+struct Status {
+    int frame = 0;
+    int count = 0;
+    int delayMs = 0;
+};
+
+// A private 1600 x 1000 x 24 X server, so the window opens at its full size
+// and colours can be compared, whatever display the test runner has.
+class EditorSession {
+public:
+    EditorSession()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
+            || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()
+            || QStandardPaths::findExecutable(QStringLiteral("import")).isEmpty())
+            return;
+        m_toolsFound = true;
+        m_server.setProcessChannelMode(QProcess::SeparateChannels);
+        m_server.start(QStringLiteral("Xvfb"),
+            {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+                QStringLiteral("1600x1000x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        if (!m_server.waitForStarted(10000))
+            return;
+        while (!m_server.canReadLine() && m_server.waitForReadyRead(10000)) { }
+        if (!m_server.canReadLine())
+            return;
+        const QString display = QStringLiteral(":") + QString::fromUtf8(m_server.readLine()).trimmed();
+
+        m_env = QProcessEnvironment::systemEnvironment();
+        m_env.insert(QStringLiteral("DISPLAY"), display);
+        m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        m_env.insert(QStringLiteral("XDG_STATE_HOME"), m_home.filePath(QStringLiteral("state")));
+        m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        m_env.insert(QStringLiteral("HOME"), m_home.path());
+        m_env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+
+        m_app.setProcessEnvironment(m_env);
+        m_app.start(QStringLiteral(QUILLO_BINARY_DIR "/src/app/quillo"), {QStringLiteral("--selftest")});
+        if (!m_app.waitForStarted(10000))
+            return;
+        waitFor(
+            [this] {
+                m_window = run(QStringLiteral("xdotool"),
+                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                        QStringLiteral("Quillo — Editor")},
+                    m_env)
+                               .section(QLatin1Char('\n'), 0, 0);
+                return !m_window.isEmpty() && status().has_value();
+            },
+            20000);
+        if (m_window.isEmpty())
+            return;
+        xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), m_window});
+        const QString shell = run(QStringLiteral("xdotool"),
+            {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), m_window}, m_env);
+        for (const QString &line : shell.split(QLatin1Char('\n'))) {
+            const QString value = line.section(QLatin1Char('='), 1);
+            if (line.startsWith(QStringLiteral("X=")))
+                m_origin.setX(value.toInt());
+            else if (line.startsWith(QStringLiteral("Y=")))
+                m_origin.setY(value.toInt());
+            else if (line.startsWith(QStringLiteral("HEIGHT=")))
+                m_height = value.toInt();
+        }
+        m_ready = true;
+    }
+
+    ~EditorSession()
+    {
+        m_app.kill();
+        m_app.waitForFinished(5000);
+        m_server.terminate();
+        if (!m_server.waitForFinished(5000))
+            m_server.kill();
+    }
+
+    bool toolsFound() const { return m_toolsFound; }
+    bool ready() const { return m_ready; }
+    QString homePath(const QString &name) const { return m_home.filePath(name); }
+
+    void xdotool(const QStringList &arguments) const { run(QStringLiteral("xdotool"), arguments, m_env); }
+    void key(const QString &keys) const
+    {
+        xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"), keys});
+    }
+    void type(const QString &text) const
+    {
+        xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), text});
+    }
+
+    // Window-relative point to screen.
+    QStringList moveTo(QPoint p) const
+    {
+        return {
+            QStringLiteral("mousemove"), QString::number(m_origin.x() + p.x()), QString::number(m_origin.y() + p.y())};
+    }
+
+    QStringList logLines() const
+    {
+        QFile file(homePath(QStringLiteral("state/Quillo/Quillo.log")));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    // The last status line in the log.
+    std::optional<Status> status() const
+    {
+        static const QRegularExpression pattern(
+            QStringLiteral("^status Frame (\\d+) / (\\d+)   ·   \\d+×\\d+   ·   total [0-9.]+s   ·   delay (\\d+)ms$"));
+        const QStringList lines = logLines();
+        for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+            const auto match = pattern.match(*it);
+            if (match.hasMatch())
+                return Status {match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt()};
+        }
+        return std::nullopt;
+    }
+
+    // Waits until the status line satisfies `expected`.
+    bool statusBecomes(const std::function<bool(const Status &)> &expected) const
+    {
+        return waitFor([&] {
+            const auto s = status();
+            return s && expected(*s);
+        });
+    }
+
+    QImage screenshot() const
+    {
+        QByteArray png;
+        run(QStringLiteral("import"), {QStringLiteral("-window"), m_window, QStringLiteral("png:-")}, m_env, &png);
+        return QImage::fromData(png, "PNG");
+    }
+
+    // The delay field: the leftmost run of the text-field background in the
+    // control rows.
+    std::optional<QPoint> delayFieldCentre() const
+    {
+        const QImage shot = screenshot();
+        const QRgb fieldBase = qRgb(20, 20, 20);
+        for (int y = 30; y < std::min(shot.height(), 160); ++y) {
+            int run = 0;
+            for (int x = 0; x < std::min(shot.width(), 400); ++x) {
+                run = (shot.pixel(x, y) & 0xffffff) == (fieldBase & 0xffffff) ? run + 1 : 0;
+                if (run == 30)
+                    return QPoint(x - 10, y + 6);
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The centre of thumbnail box `index` (before any scrolling of the strip).
+    QPoint thumbnailCentre(int index) const { return {8 + 90 * index + 42, m_height - 8 - 104 + 8 + 31}; }
+
+    const QProcessEnvironment &env() const { return m_env; }
+
+private:
+    QTemporaryDir m_home;
+    QProcess m_server;
+    QProcess m_app;
+    QProcessEnvironment m_env;
+    QString m_window;
+    QPoint m_origin;
+    int m_height = 0;
+    bool m_toolsFound = false;
+    bool m_ready = false;
+};
+
+#define REQUIRE_SESSION(s)                                                                                             \
+    EditorSession s;                                                                                                   \
+    if (!s.toolsFound())                                                                                               \
+        GTEST_SKIP() << "Xvfb, xdotool or ImageMagick import not installed";                                           \
+    ASSERT_TRUE(s.ready()) << "the editor window did not come up";
+
+} // namespace
+
+TEST(EditorE2E, SpaceArrowsBackspaceAndUndoRedoActOnTheFrames)
+{
+    REQUIRE_SESSION(s);
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 1 && st.count == 30; }));
+
+    s.key(QStringLiteral("Right"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 2; }));
+    s.key(QStringLiteral("Right"));
+    s.key(QStringLiteral("Left"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 2; }));
+
+    // Play for a while, stop, and step once: the frame number has moved on.
+    s.key(QStringLiteral("space"));
+    QThread::msleep(700);
+    s.key(QStringLiteral("space"));
+    s.key(QStringLiteral("Right"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame > 4; }));
+    const int afterPlay = s.status()->frame;
+    // Stopped means stopped: nothing moves while we wait.
+    QThread::msleep(400);
+    EXPECT_EQ(s.status()->frame, afterPlay);
+
+    s.key(QStringLiteral("BackSpace"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 29; }));
+    s.key(QStringLiteral("Delete"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 28; }));
+    s.key(QStringLiteral("ctrl+z"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 29; }));
+    s.key(QStringLiteral("ctrl+z"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 30; }));
+    s.key(QStringLiteral("ctrl+shift+z"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 29; }));
+}
+
+TEST(EditorE2E, DelayFieldTakesArithmeticAndReturnHandsTheKeysBack)
+{
+    REQUIRE_SESSION(s);
+    std::optional<QPoint> field;
+    // The window may still be painting its first picture.
+    waitFor([&] { return (field = s.delayFieldCentre()).has_value(); });
+    ASSERT_TRUE(field) << "delay field not found on screen";
+    QStringList click = s.moveTo(*field);
+    click << QStringLiteral("click") << QStringLiteral("1");
+    s.xdotool(click);
+    s.key(QStringLiteral("ctrl+a"));
+    // Arrows move the caret while the field is edited, not the frame.
+    s.type(QStringLiteral("60*2"));
+    s.key(QStringLiteral("Left Right"));
+    s.key(QStringLiteral("Return"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 1 && st.delayMs == 120; }));
+
+    // Return gave the keys back to the window: Right moves the frame again.
+    s.key(QStringLiteral("Right"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 2 && st.delayMs == 60; }));
+}
+
+TEST(EditorE2E, DraggingAThumbnailMovesTheFrame)
+{
+    REQUIRE_SESSION(s);
+    const QPoint from = s.thumbnailCentre(0);
+    QStringList drag = s.moveTo(from);
+    drag << QStringLiteral("mousedown") << QStringLiteral("1");
+    for (const int dx : {6, 60, 150, 230}) {
+        drag << s.moveTo(from + QPoint(dx, 0));
+        drag << QStringLiteral("sleep") << QStringLiteral("0.1");
+    }
+    drag << QStringLiteral("mouseup") << QStringLiteral("1");
+    s.xdotool(drag);
+    // To slot 3: the first frame now stands third and stays current.
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 3 && st.count == 30; }));
+    const QStringList lines = s.logLines();
+    EXPECT_TRUE(lines.filter(QStringLiteral("strip mouseDown")).size() == 1);
+
+    s.key(QStringLiteral("ctrl+z"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 3; }));
+}
+
+TEST(EditorE2E, ControlSSavesAGifThatGifsicleReads)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("gifsicle")).isEmpty())
+        GTEST_SKIP() << "gifsicle not installed";
+    REQUIRE_SESSION(s);
+    QDir().mkpath(s.homePath(QStringLiteral("out")));
+    const QString target = s.homePath(QStringLiteral("out/Clip.gif"));
+
+    s.key(QStringLiteral("ctrl+s"));
+    QThread::msleep(1500);
+    s.key(QStringLiteral("ctrl+a"));
+    s.type(target);
+    s.key(QStringLiteral("Return"));
+    ASSERT_TRUE(waitFor([&] { return !s.logLines().filter(QStringLiteral("export done ok=")).isEmpty(); }, 60000));
+    EXPECT_FALSE(s.logLines().filter(QStringLiteral("export done ok=true")).isEmpty());
+
+    QProcess gifsicle;
+    gifsicle.start(QStringLiteral("gifsicle"), {QStringLiteral("--info"), target});
+    ASSERT_TRUE(gifsicle.waitForFinished(30000));
+    EXPECT_EQ(gifsicle.exitCode(), 0);
+    const QString info = QString::fromUtf8(gifsicle.readAllStandardOutput());
+    EXPECT_TRUE(info.contains(QStringLiteral("30 images"))) << info.toStdString();
+    EXPECT_TRUE(info.contains(QStringLiteral("320x200"))) << info.toStdString();
+
+    // The name and folder are remembered for the next export.
+    QFile settings(s.homePath(QStringLiteral("config/Quillo/Quillo.conf")));
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    const QString conf = QString::fromUtf8(settings.readAll());
+    EXPECT_TRUE(conf.contains(QStringLiteral("lastExportName=Clip"))) << conf.toStdString();
+}
+
+TEST(EditorE2E, CloseAsksFirstAndOnlyDiscardLeavesTheEditor)
+{
+    REQUIRE_SESSION(s);
+    const auto editorWindows = [&s] {
+        QProcess search;
+        search.setProcessEnvironment(s.env());
+        search.start(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                QStringLiteral("Quillo — Editor")});
+        search.waitForFinished(10000);
+        return QString::fromUtf8(search.readAllStandardOutput()).trimmed();
+    };
+
+    // "Cancel" is the default answer: the editor stays, keys still reach it.
+    s.key(QStringLiteral("ctrl+w"));
+    QThread::msleep(800);
+    s.key(QStringLiteral("Return"));
+    QThread::msleep(500);
+    EXPECT_FALSE(editorWindows().isEmpty());
+    s.key(QStringLiteral("Right"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 2 && st.count == 30; }));
+
+    // "Discard & Record" closes it.
+    s.key(QStringLiteral("ctrl+w"));
+    QThread::msleep(800);
+    s.key(QStringLiteral("Tab"));
+    s.key(QStringLiteral("space"));
+    EXPECT_TRUE(waitFor([&] { return editorWindows().isEmpty(); }));
+}

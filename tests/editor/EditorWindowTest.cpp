@@ -1,0 +1,214 @@
+#include "EditorTestSupport.h"
+
+#include "editor/EditorStyle.h"
+#include "editor/FramePreviewView.h"
+#include "export/GifExporter.h"
+#include "support/TestUtil.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString playTitle(const EditorController &c, bool forward)
+{
+    return EditorStyle::titleOf(forward ? c.playFwdButton() : c.playBackButton());
+}
+
+bool key(EditorController &c, int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    const QKeyEvent event(QEvent::KeyPress, code, modifiers);
+    return (modifiers & Qt::ControlModifier) ? c.handleKeyEquivalent(event) : c.handleKey(event);
+}
+
+// Answers the next modal question with the button titled `choice`, and
+// remembers the question's informative text.
+void answerNextAlert(const QString &choice, QString *informative)
+{
+    QTimer::singleShot(0, [choice, informative] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *informative = box->informativeText();
+        for (QAbstractButton *b : box->buttons()) {
+            // "&&" shows a plain "&" rather than marking a shortcut letter.
+            if (b->text().replace(QStringLiteral("&&"), QStringLiteral("&")) == choice)
+                b->click();
+        }
+    });
+}
+
+} // namespace
+
+TEST(EditorPlayback, StepsWrapBothWaysAndEachButtonTogglesItsDirection)
+{
+    EditorController c(makeProject(3, 8, 6, 10));
+    c.goLast();
+    c.playForwardTapped();
+    EXPECT_TRUE(c.isPlaying());
+    EXPECT_EQ(playTitle(c, true), QStringLiteral("⏸"));
+    EXPECT_EQ(playTitle(c, false), QStringLiteral("◀"));
+    ASSERT_TRUE(waitUntil([&] { return c.current() == 0; }));
+
+    // The other direction reverses without stopping; from 0 it wraps to 2.
+    c.playBackwardTapped();
+    EXPECT_TRUE(c.isPlaying());
+    EXPECT_EQ(c.playDirection(), -1);
+    EXPECT_EQ(playTitle(c, true), QStringLiteral("▶"));
+    EXPECT_EQ(playTitle(c, false), QStringLiteral("⏸"));
+    ASSERT_TRUE(waitUntil([&] { return c.current() == 2; }));
+    // Steps move the marker only: the selection made before playing stays.
+    EXPECT_EQ(c.selected(), (std::set<int64_t> {2}));
+
+    c.playBackwardTapped();
+    EXPECT_FALSE(c.isPlaying());
+    EXPECT_EQ(playTitle(c, false), QStringLiteral("◀"));
+    EXPECT_EQ(c.playDirection(), -1);
+
+    // Navigation stops playback.
+    c.togglePlay();
+    ASSERT_TRUE(c.isPlaying());
+    c.goFirst();
+    EXPECT_FALSE(c.isPlaying());
+}
+
+TEST(EditorPlayback, DoesNotStartWithOneFrameOrInCropMode)
+{
+    EditorController one(makeProject(1));
+    one.playForwardTapped();
+    EXPECT_FALSE(one.isPlaying());
+    EXPECT_EQ(playTitle(one, true), QStringLiteral("▶"));
+
+    EditorController c(makeProject(4));
+    c.enterCrop();
+    EXPECT_TRUE(key(c, Qt::Key_Space));
+    EXPECT_FALSE(c.isPlaying());
+    // Escape leaves crop mode; outside it, Escape is not the editor's.
+    EXPECT_TRUE(key(c, Qt::Key_Escape));
+    EXPECT_FALSE(c.preview()->cropMode());
+    EXPECT_FALSE(key(c, Qt::Key_Escape));
+}
+
+TEST(EditorKeys, PlainKeysAndControlCombinations)
+{
+    EditorController c(makeProject(5));
+    EXPECT_TRUE(key(c, Qt::Key_Right));
+    EXPECT_TRUE(key(c, Qt::Key_Right));
+    EXPECT_EQ(c.current(), 2);
+    EXPECT_TRUE(key(c, Qt::Key_Left));
+    EXPECT_EQ(c.current(), 1);
+
+    EXPECT_TRUE(key(c, Qt::Key_Backspace));
+    EXPECT_EQ(c.project()->frames.size(), 4u);
+    EXPECT_TRUE(key(c, Qt::Key_Delete));
+    EXPECT_EQ(c.project()->frames.size(), 3u);
+
+    EXPECT_TRUE(key(c, Qt::Key_Z, Qt::ControlModifier));
+    EXPECT_EQ(c.project()->frames.size(), 4u);
+    EXPECT_TRUE(key(c, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier));
+    EXPECT_EQ(c.project()->frames.size(), 3u);
+
+    // Select all keeps the current frame where it is.
+    const int64_t current = c.current();
+    EXPECT_TRUE(key(c, Qt::Key_A, Qt::ControlModifier));
+    EXPECT_EQ(c.selected(), (std::set<int64_t> {0, 1, 2}));
+    EXPECT_EQ(c.current(), current);
+
+    EXPECT_FALSE(key(c, Qt::Key_Q, Qt::ControlModifier));
+    EXPECT_FALSE(key(c, Qt::Key_X));
+    // Plain "s" is nobody's business here.
+    EXPECT_FALSE(key(c, Qt::Key_S));
+}
+
+TEST(EditorWindow, NewRecordingAsksFirstAndCallsBackOnceAfterClosing)
+{
+    EditorController c(makeProject(37));
+    int calls = 0;
+    c.onRecordAgain = [&calls] { ++calls; };
+    c.window()->show();
+    c.deleteSelected();
+    const size_t undo = c.undoDepth();
+
+    QString informative;
+    answerNextAlert(QStringLiteral("Cancel"), &informative);
+    c.recordAgain();
+    EXPECT_EQ(informative, QStringLiteral("This resets the current GIF (36 frames). Any unsaved edits will be lost."));
+    EXPECT_TRUE(c.window()->isVisible());
+    EXPECT_EQ(c.undoDepth(), undo);
+    QApplication::processEvents();
+    EXPECT_EQ(calls, 0);
+
+    answerNextAlert(QStringLiteral("Discard & Record"), &informative);
+    c.togglePlay();
+    c.recordAgain();
+    EXPECT_FALSE(c.window()->isVisible());
+    EXPECT_FALSE(c.isPlaying());
+    // Not inside the close itself: on a later turn of the event loop.
+    EXPECT_EQ(calls, 0);
+    ASSERT_TRUE(waitUntil([&] { return calls == 1; }));
+    QApplication::processEvents();
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(EditorWindow, PlainCloseFromCodeAsksNothing)
+{
+    EditorController c(makeProject(3));
+    int calls = 0;
+    c.onRecordAgain = [&calls] { ++calls; };
+    c.window()->show();
+    c.window()->close();
+    EXPECT_FALSE(c.window()->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return calls == 1; }));
+}
+
+TEST(EditorExport, SaveDialogProposesTheRememberedNameAndAnExistingFolder)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings("Quillo", "Quillo").clear();
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    EXPECT_EQ(EditorController::proposedExportName(QStringLiteral("gif")), QStringLiteral("Quillo.gif"));
+    EXPECT_EQ(EditorController::proposedExportDir(), desktop);
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString clips = dir.filePath(QStringLiteral("Clips"));
+    ASSERT_TRUE(QDir().mkpath(clips));
+    EditorController::rememberExportPath(clips + QStringLiteral("/Demo.gif"));
+    EXPECT_EQ(EditorController::proposedExportName(QStringLiteral("gif")), QStringLiteral("Demo.gif"));
+    EXPECT_EQ(EditorController::proposedExportName(QStringLiteral("mp4")), QStringLiteral("Demo.mp4"));
+    EXPECT_EQ(EditorController::proposedExportDir(), clips);
+
+    // A folder that went away: the Desktop again, the name still remembered.
+    ASSERT_TRUE(QDir(clips).removeRecursively());
+    EXPECT_EQ(EditorController::proposedExportDir(), desktop);
+    EXPECT_EQ(EditorController::proposedExportName(QStringLiteral("gif")), QStringLiteral("Demo.gif"));
+    QSettings("Quillo", "Quillo").clear();
+    QStandardPaths::setTestModeEnabled(false);
+}
+
+TEST(EditorExport, QualityFallsBackToTheLowestLevelWithNothingChosen)
+{
+    EditorController c(makeProject(2));
+    EXPECT_EQ(c.qualityPopup()->count(), 4);
+    EXPECT_EQ(c.chosenQuality(), GifQuality::low);
+    c.qualityPopup()->setCurrentIndex(2);
+    EXPECT_EQ(c.chosenQuality(), GifQuality::high);
+    c.qualityPopup()->setCurrentIndex(-1);
+    EXPECT_EQ(c.chosenQuality(), GifQuality::low);
+    // An encoder title that matches nothing available: the default encoder.
+    c.encoderPopup()->clear();
+    c.encoderPopup()->addItem(QStringLiteral("Gone (tool)"));
+    EXPECT_EQ(c.chosenEncoder(), GifExporter::defaultEncoder());
+}
