@@ -18,8 +18,9 @@ enum class CaptureError {
 class CaptureFailure {
 public:
     // The engine's own error: domain "Quillo.CaptureError", code = the case's
-    // index (0 for noDisplay).
-    CaptureFailure(CaptureError error); // NOLINT(google-explicit-constructor): an error converts to a failure
+    // index (0 for noDisplay). Implicit, so a CaptureError can be delivered
+    // wherever a failure is expected.
+    CaptureFailure(CaptureError error);
     // A capture service's error. `description` is the sentence a user reads in
     // the "Could not start recording" alert.
     CaptureFailure(QString domain, int64_t code, QString description);

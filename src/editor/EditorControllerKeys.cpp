@@ -1,6 +1,7 @@
 #include "editor/EditorController.h"
 
 #include "base/MainThread.h"
+#include "editor/EditorStyle.h"
 #include "editor/FramePreviewView.h"
 
 #include <QAbstractSpinBox>
@@ -13,8 +14,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextEdit>
-
-#include "editor/EditorStyle.h"
 
 // The keyboard and the way out of the editor. Keys are read by Qt key code,
 // never by text, so they work on every layout; Ctrl stands for Command.

@@ -44,9 +44,42 @@ QFont digitFont(int pixelSize, QFont::Weight weight = QFont::Normal)
     return pixelFont(pixelSize, weight);
 }
 
+// A rounded button as wide as its title and some padding: Fusion would make
+// every text button at least 80 pixels wide, which the two rows cannot afford.
+class CompactButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+    QSize sizeHint() const override
+    {
+        const QSize base = QPushButton::sizeHint();
+        int contents = fontMetrics().horizontalAdvance(text());
+        if (!icon().isNull())
+            contents += iconSize().width() + (text().isEmpty() ? 0 : 4);
+        return QSize(std::min(base.width(), std::max(contents + 20, minimumWidth())), base.height());
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
+// A pop-up as wide as its longest item and its arrow, for the same reason.
+class CompactPopup : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+    QSize sizeHint() const override
+    {
+        int widest = 0;
+        for (int i = 0; i < count(); ++i)
+            widest = std::max(widest, fontMetrics().horizontalAdvance(itemText(i)));
+        const QSize base = QComboBox::sizeHint();
+        return QSize(std::min(base.width(), widest + 34), base.height());
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
 QPushButton *button(const QString &title, const QString &tip = {})
 {
-    auto *b = new QPushButton(title);
+    auto *b = new CompactButton(title);
     b->setFont(pixelFont(12));
     b->setAutoDefault(false);
     if (!tip.isEmpty())
@@ -86,7 +119,7 @@ QHBoxLayout *row(QWidget *holder)
 
 QPushButton *playButton(const QString &title, const QString &tip)
 {
-    auto *b = new QPushButton(title);
+    auto *b = new CompactButton(title);
     b->setFont(pixelFont(13, QFont::DemiBold));
     b->setMinimumWidth(40);
     b->setAutoDefault(false);
@@ -124,7 +157,7 @@ void EditorController::buildUI()
     auto *goLastBtn = button(QString(), QStringLiteral("Last frame"));
     EditorStyle::setSymbolTitle(goLastBtn, QStringLiteral("⏭"));
     auto *reverseBtn = button(QStringLiteral("⇄ Reverse"), QStringLiteral("Reverse frame order"));
-    m_zoomPopup = new QComboBox;
+    m_zoomPopup = new CompactPopup;
     for (const ZoomMode mode : ZoomModes::allCases())
         m_zoomPopup->addItem(ZoomModes::label(mode));
     auto *undoBtn = button(QStringLiteral("↶ Undo"), QStringLiteral("Undo (⌘Z)"));
@@ -165,13 +198,15 @@ void EditorController::buildUI()
     m_delayStepper->setWrapping(false);
     m_delayStepper->setValue(60);
     m_delayStepper->setFocusPolicy(Qt::NoFocus);
+    // Only its arrows show: the delay field beside it holds the number.
+    m_delayStepper->setFixedWidth(19);
     auto *applyAllBtn = button(QStringLiteral("Apply to all"), QStringLiteral("Set this delay on every frame"));
-    m_speedPopup = new QComboBox;
+    m_speedPopup = new CompactPopup;
     m_speedPopup->addItems(
         {QStringLiteral("0.25×"), QStringLiteral("0.5×"), QStringLiteral("1×"), QStringLiteral("1.2×"),
             QStringLiteral("1.5×"), QStringLiteral("1.75×"), QStringLiteral("2×"), QStringLiteral("4×")});
     m_speedPopup->setCurrentIndex(2);
-    m_loopPopup = new QComboBox;
+    m_loopPopup = new CompactPopup;
     m_loopPopup->addItems(
         {QStringLiteral("Forever"), QStringLiteral("Once"), QStringLiteral("3×"), QStringLiteral("5×")});
     m_cropToggleBtn = button(QStringLiteral("Crop"), QStringLiteral("Crop all frames"));
@@ -180,8 +215,8 @@ void EditorController::buildUI()
     EditorStyle::tint(m_cropApplyBtn, EditorStyle::lime());
     m_cropCancelBtn = button(QStringLiteral("Cancel"));
     // Read by the export flow; they run no action of their own.
-    m_qualityPopup = new QComboBox;
-    m_encoderPopup = new QComboBox;
+    m_qualityPopup = new CompactPopup;
+    m_encoderPopup = new CompactPopup;
     fillExportPopups();
     m_exportGifBtn = button(QStringLiteral("Export GIF"));
     EditorStyle::tint(m_exportGifBtn, EditorStyle::lime());

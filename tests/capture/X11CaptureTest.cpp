@@ -36,8 +36,9 @@ int countPixels(const QImage &image, QRgb colour, const QRect &within = {})
     return n;
 }
 
-// Runs with and without a compositing manager.
-class X11CaptureTest : public ::testing::TestWithParam<bool> {
+// Runs on a bare server, under a compositing manager, and under a window
+// manager that reparents windows into frames.
+class X11CaptureTest : public ::testing::TestWithParam<X11TestDisplay::Desktop> {
 protected:
     void SetUp() override
     {
@@ -156,6 +157,7 @@ TEST_P(X11CaptureTest, AnimatedWindow_ShowsInTheFramesInOrder)
 {
     const QRect region(50, 60, 400, 300);
     const xcb_window_t window = display->createWindow({100, 100, 300, 200}, red);
+    ASSERT_TRUE(display->waitUntilShown({200, 200}, red));
     auto engine = startEngine(region);
     ASSERT_TRUE(waitUntil([&] { return frames >= 1; }, 10000));
     for (QRgb colour : {green, blue, yellow})
@@ -182,7 +184,8 @@ TEST_P(X11CaptureTest, Ico_AnimatesInTheFrames)
 {
     auto ico = display->launch(QStringLiteral("ico"), {QStringLiteral("-geometry"), QStringLiteral("300x300+100+100")});
     ASSERT_TRUE(ico);
-    auto engine = startEngine({100, 100, 300, 300});
+    // A window manager places ico where it likes: record the whole screen.
+    auto engine = startEngine(QRect(QPoint(0, 0), screenSize));
     const bool animated = waitUntil([&] { return frames >= 5; }, 15000);
     GifProjectRef project = stop(engine);
     ico->kill();
@@ -201,13 +204,15 @@ TEST_P(X11CaptureTest, ExcludedWindows_NeverAppear_WhileWhatLiesUnderThemDoes)
     const xcb_window_t background = display->createWindow({100, 100, 600, 400}, green);
     // A floating bar inside the region, and a border ring shaped like the
     // recording frame's outline, both to be left out.
-    const xcb_window_t bar = display->createWindow({300, 200, 150, 100}, magenta, true);
+    const xcb_window_t bar = display->createWindow({300, 200, 150, 100}, magenta);
     QRegion ring(0, 0, 560, 360);
     ring -= QRegion(6, 6, 548, 348);
     const xcb_window_t outline = display->createWindow({120, 120, 560, 360}, magenta, true, ring);
     // A small window above the bar must still show.
     const xcb_window_t tip = display->createWindow({320, 220, 30, 30}, cyan, true);
 
+    ASSERT_TRUE(display->waitUntilShown({150, 150}, green));
+    ASSERT_TRUE(display->waitUntilShown({335, 235}, cyan));
     auto engine = startEngine(region, {int64_t(bar), int64_t(outline), 424242});
     ASSERT_TRUE(waitUntil([&] { return frames >= 1; }, 10000));
     changeAndWait(background, blue);
@@ -221,15 +226,20 @@ TEST_P(X11CaptureTest, ExcludedWindows_NeverAppear_WhileWhatLiesUnderThemDoes)
     const QPoint onTip = QPoint(335, 235) - region.topLeft();
     const QPoint underRing = QPoint(300, 122) - region.topLeft(); // the ring's top edge
     std::vector<QRgb> seen;
+    int torn = 0;
     for (const GifFrameRef &f : project->frames) {
         const QImage &image = f->image;
         EXPECT_EQ(countPixels(image, magenta), 0);
         const QRgb content = image.pixel(elsewhere);
-        EXPECT_EQ(image.pixel(underBar), content);
-        EXPECT_EQ(image.pixel(underRing), content);
+        torn += image.pixel(underBar) != content || image.pixel(underRing) != content;
         EXPECT_EQ(image.pixel(onTip), cyan);
         seen.push_back(content);
     }
+    // What lies under the left-out windows comes from the windows' own
+    // contents, the rest from the screen. A compositor paints the screen a
+    // moment after a window changes, so a frame grabbed in that moment may
+    // show both colours: at most once per change (and the first paint).
+    EXPECT_LE(torn, GetParam() == X11TestDisplay::Desktop::compositor ? 3 : 0);
     for (QRgb colour : {green, blue, red})
         EXPECT_NE(std::find(seen.begin(), seen.end(), colour), seen.end());
     (void)tip;
@@ -239,7 +249,7 @@ TEST_P(X11CaptureTest, OwnWindows_AreLeftOut_WhenNoListedWindowIsFound)
 {
     const QRect region(50, 50, 400, 300);
     const xcb_window_t background = display->createWindow({60, 60, 380, 280}, green);
-    display->createWindow({150, 150, 100, 80}, magenta, true, {}, true);
+    display->createWindow({150, 150, 100, 80}, magenta, false, {}, true);
     auto engine = startEngine(region, {31337});
     ASSERT_TRUE(waitUntil([&] { return frames >= 1; }, 10000));
     changeAndWait(background, blue);
@@ -314,5 +324,17 @@ TEST_P(X11CaptureTest, LostServer_FailsTheStream_AndStopDeliversNothing)
         "lost.\"")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Capture, X11CaptureTest, ::testing::Values(false, true),
-    [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "WithCompositor" : "Plain"; });
+INSTANTIATE_TEST_SUITE_P(Capture, X11CaptureTest,
+    ::testing::Values(
+        X11TestDisplay::Desktop::bare, X11TestDisplay::Desktop::compositor, X11TestDisplay::Desktop::windowManager),
+    [](const ::testing::TestParamInfo<X11TestDisplay::Desktop> &info) {
+        switch (info.param) {
+        case X11TestDisplay::Desktop::bare:
+            return "Plain";
+        case X11TestDisplay::Desktop::compositor:
+            return "WithCompositor";
+        case X11TestDisplay::Desktop::windowManager:
+            return "WithWindowManager";
+        }
+        return "";
+    });

@@ -96,7 +96,7 @@ protected:
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 GTEST_SKIP() << tool << " is not installed";
         }
-        display = std::make_unique<X11TestDisplay>(screenSize, false);
+        display = std::make_unique<X11TestDisplay>(screenSize, X11TestDisplay::Desktop::bare);
         ASSERT_TRUE(display->isRunning()) << display->failure().toStdString();
         ASSERT_TRUE(state.isValid());
     }

@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMainWindow>
@@ -19,6 +21,9 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
 
 namespace {
 
@@ -211,4 +216,66 @@ TEST(EditorExport, QualityFallsBackToTheLowestLevelWithNothingChosen)
     c.encoderPopup()->clear();
     c.encoderPopup()->addItem(QStringLiteral("Gone (tool)"));
     EXPECT_EQ(c.chosenEncoder(), GifExporter::defaultEncoder());
+}
+
+TEST(EditorExport, FailureShowsTheAlertAfterTheProgressSheetAndStillRemembersThePath)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings("Quillo", "Quillo").clear();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    EditorController c(makeProject(3));
+    c.window()->show();
+    c.enterCrop();
+    c.togglePlay();
+
+    // Cancelling the dialog writes nothing and runs nothing.
+    std::atomic<int> runs {0};
+    c.runSave(QStringLiteral("gif"), QStringLiteral("GIF image (*.gif)"), [&runs](const QString &) {
+        ++runs;
+        return ExportResult {true, QString()};
+    });
+    // Saving leaves crop mode first.
+    EXPECT_FALSE(c.preview()->cropMode());
+    ASSERT_TRUE(c.saveDialog());
+    c.saveDialog()->reject();
+    QApplication::processEvents();
+    EXPECT_FALSE(QSettings("Quillo", "Quillo").contains(QStringLiteral("lastExportName")));
+
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    QString seenPath;
+    c.runSave(
+        QStringLiteral("gif"), QStringLiteral("GIF image (*.gif)"), [&runs, &seenPath, released](const QString &path) {
+            ++runs;
+            seenPath = path;
+            released.wait();
+            return ExportResult {false, QStringLiteral("ffmpeg failed (exit 1).")};
+        });
+    ASSERT_TRUE(c.saveDialog());
+    c.saveDialog()->selectFile(dir.filePath(QStringLiteral("Broken.gif")));
+    // Through QDialog: the same virtual accept the Save button runs.
+    static_cast<QDialog *>(c.saveDialog())->accept();
+    // The export runs off the GUI thread behind the sheet.
+    ASSERT_TRUE(waitUntil([&] { return c.progressSheet() && c.progressSheet()->isVisible(); }));
+    EXPECT_EQ(
+        QSettings("Quillo", "Quillo").value(QStringLiteral("lastExportName")).toString(), QStringLiteral("Broken"));
+    release.set_value();
+
+    QMessageBox *alert = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        for (QMessageBox *box : c.window()->findChildren<QMessageBox *>()) {
+            if (box->isVisible())
+                alert = box;
+        }
+        return alert != nullptr;
+    }));
+    EXPECT_EQ(alert->text(), QStringLiteral("Export failed"));
+    EXPECT_EQ(alert->informativeText(), QStringLiteral("ffmpeg failed (exit 1)."));
+    EXPECT_FALSE(c.progressSheet());
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(QFileInfo(seenPath).fileName(), QStringLiteral("Broken.gif"));
+    alert->accept();
+    QSettings("Quillo", "Quillo").clear();
+    QStandardPaths::setTestModeEnabled(false);
 }
