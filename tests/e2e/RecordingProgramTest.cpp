@@ -88,7 +88,7 @@ std::vector<PixelRun> runs(
     return out;
 }
 
-class RecordingProgram : public ::testing::Test {
+class RecordingProgram : public ::testing::TestWithParam<X11TestDisplay::Desktop> {
 protected:
     void SetUp() override
     {
@@ -96,7 +96,7 @@ protected:
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 GTEST_SKIP() << tool << " is not installed";
         }
-        display = std::make_unique<X11TestDisplay>(screenSize, X11TestDisplay::Desktop::bare);
+        display = std::make_unique<X11TestDisplay>(screenSize, GetParam());
         ASSERT_TRUE(display->isRunning()) << display->failure().toStdString();
         ASSERT_TRUE(state.isValid());
     }
@@ -223,7 +223,7 @@ protected:
 
 } // namespace
 
-TEST_F(RecordingProgram, Starts_WithTheFrameAroundACentredRegion)
+TEST_P(RecordingProgram, Starts_WithTheFrameAroundACentredRegion)
 {
     launch();
     const std::optional<QRect> region = waitForBorder(firstRegion.center(), firstRegion);
@@ -264,7 +264,7 @@ TEST_F(RecordingProgram, Starts_WithTheFrameAroundACentredRegion)
         isPanel(shot.pixel(controls[0].from - 30, barRow)) || isPanel(shot.pixel(controls[0].from - 3, barRow)));
 }
 
-TEST_F(RecordingProgram, DraggingTheHandleAndTheTopBar_ResizesAndMovesTheRegion)
+TEST_P(RecordingProgram, DraggingTheHandleAndTheTopBar_ResizesAndMovesTheRegion)
 {
     launch();
     ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
@@ -278,7 +278,7 @@ TEST_F(RecordingProgram, DraggingTheHandleAndTheTopBar_ResizesAndMovesTheRegion)
     EXPECT_EQ(waitForBorder(firstRegion.center(), moved), moved);
 }
 
-TEST_F(RecordingProgram, TypedWidthAndFrameRate_ReachTheRecording)
+TEST_P(RecordingProgram, TypedWidthAndFrameRate_ReachTheRecording)
 {
     launch();
     ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
@@ -308,7 +308,7 @@ TEST_F(RecordingProgram, TypedWidthAndFrameRate_ReachTheRecording)
     EXPECT_TRUE(log().contains(QStringLiteral(" fps=60\n"))) << log().toStdString();
 }
 
-TEST_F(RecordingProgram, RecThenStopAtOnce_SkipsTheStart_AndLeavesTheFrameReady)
+TEST_P(RecordingProgram, RecThenStopAtOnce_SkipsTheStart_AndLeavesTheFrameReady)
 {
     launch();
     ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
@@ -334,7 +334,7 @@ TEST_F(RecordingProgram, RecThenStopAtOnce_SkipsTheStart_AndLeavesTheFrameReady)
     EXPECT_TRUE(waitForLog(QStringLiteral("startCapture OK"))) << log().toStdString();
 }
 
-TEST_F(RecordingProgram, SelfTestRecord_RecordsAnAnimatedWindow)
+TEST_P(RecordingProgram, SelfTestRecord_RecordsAnAnimatedWindow)
 {
     QFile::remove(QStringLiteral("/tmp/quillo-headless.gif"));
     const xcb_window_t client = display->createWindow({40, 40, 300, 200}, qRgb(40, 90, 200));
@@ -346,7 +346,7 @@ TEST_F(RecordingProgram, SelfTestRecord_RecordsAnAnimatedWindow)
     EXPECT_TRUE(QFile::exists(QStringLiteral("/tmp/quillo-headless.gif")));
 }
 
-TEST_F(RecordingProgram, SelfTestStopRace_PassesAndWritesItsLine)
+TEST_P(RecordingProgram, SelfTestStopRace_PassesAndWritesItsLine)
 {
     QFile::remove(QStringLiteral("/tmp/quillo-stoprace.txt"));
     const QString out = runMode(QStringLiteral("--selftest-stoprace"));
@@ -357,7 +357,7 @@ TEST_F(RecordingProgram, SelfTestStopRace_PassesAndWritesItsLine)
     EXPECT_EQ(QString::fromUtf8(file.readAll()) + QLatin1Char('\n'), out);
 }
 
-TEST_F(RecordingProgram, SelfTestClose_BringsTheRecordingFrameBack)
+TEST_P(RecordingProgram, SelfTestClose_BringsTheRecordingFrameBack)
 {
     const QString out = runMode(QStringLiteral("--selftest-close"));
     EXPECT_EQ(out, QStringLiteral("SURVIVED close+reopen; recorder=true\n"));
@@ -365,7 +365,7 @@ TEST_F(RecordingProgram, SelfTestClose_BringsTheRecordingFrameBack)
     EXPECT_TRUE(log().contains(QStringLiteral("selftest-close: closing editor window\n")));
 }
 
-TEST_F(RecordingProgram, CloseButtonAndCtrlQ_EndTheProgram)
+TEST_P(RecordingProgram, CloseButtonAndCtrlQ_EndTheProgram)
 {
     launch();
     ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
@@ -383,3 +383,20 @@ TEST_F(RecordingProgram, CloseButtonAndCtrlQ_EndTheProgram)
     ASSERT_TRUE(program->waitForFinished(10000));
     EXPECT_EQ(program->exitCode(), 0);
 }
+
+// A bare server, a compositing manager that draws the screen, and a window
+// manager that reparents and stacks windows: the frame must work on each.
+INSTANTIATE_TEST_SUITE_P(Desktops, RecordingProgram,
+    ::testing::Values(
+        X11TestDisplay::Desktop::bare, X11TestDisplay::Desktop::compositor, X11TestDisplay::Desktop::windowManager),
+    [](const ::testing::TestParamInfo<X11TestDisplay::Desktop> &info) {
+        switch (info.param) {
+        case X11TestDisplay::Desktop::bare:
+            return std::string("bare");
+        case X11TestDisplay::Desktop::compositor:
+            return std::string("compositor");
+        case X11TestDisplay::Desktop::windowManager:
+            return std::string("windowManager");
+        }
+        return std::string();
+    });
