@@ -1,15 +1,30 @@
 #include "app/AppDelegate.h"
 
+#include "app/Permissions.h"
 #include "app/SelfTestModes.h"
+#include "capture/CaptureEngine.h"
 #include "model/SelfTestProject.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QScreen>
 
 AppDelegate::AppDelegate(QStringList arguments, QObject *parent)
     : QObject(parent)
+    , makeEngine([] { return std::make_shared<CaptureEngine>(); })
+    , hasScreenRecording(&Permissions::hasScreenRecording)
+    , showAlert([](const QString &title, const QString &text) {
+        QMessageBox alert;
+        alert.setIcon(QMessageBox::Warning);
+        alert.setWindowTitle(title);
+        alert.setText(title);
+        alert.setInformativeText(text);
+        alert.setStandardButtons(QMessageBox::Ok);
+        alert.exec();
+    })
+    , showDeniedAlert(&Permissions::showDeniedAlert)
     , m_arguments(std::move(arguments))
 {
 }

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -40,6 +41,22 @@ public:
     void showRecorder(const Rect &rect);
     void openEditor(const GifProjectRef &project);
 
+    // REC: a new engine for the frame's region, started 0.12 s later unless a
+    // Stop or another REC came first. Does nothing without a recording frame.
+    void startRecording();
+    // Stop, or the engine's own automatic stop: the editor when frames came
+    // back, else the "No frames captured" alert.
+    void stopRecording();
+
+    // What the recording flow reaches outside the program: a new engine for
+    // each REC, the permission check and the modal alerts. Set to the real
+    // ones at construction; tests replace them to script a failing capture
+    // and to see alerts without a modal loop.
+    std::function<std::shared_ptr<CaptureEngine>()> makeEngine;
+    std::function<bool()> hasScreenRecording;
+    std::function<void(const QString &title, const QString &text)> showAlert;
+    std::function<void()> showDeniedAlert;
+
     const AppMenus &menus() const { return m_menus; }
     const QStringList &arguments() const { return m_arguments; }
 
@@ -53,4 +70,6 @@ private:
 
     QStringList m_arguments;
     AppMenus m_menus;
+    // Stops asked of engines whose completion has not come back yet.
+    int m_stopsInFlight = 0;
 };

@@ -1,22 +1,152 @@
 #include "app/AppDelegate.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <QVBoxLayout>
+#include "base/Log.h"
+#include "capture/CaptureEngine.h"
+#include "capture/RegionModel.h"
+#include "capture/ScreenUtil.h"
+#include "frameui/ControlBar.h"
+#include "frameui/FloatWindow.h"
+#include "frameui/FrameController.h"
 
-// Until the recording frame is wired into the program, the ordinary start
-// shows a small window that says so; closing it ends the program, as closing
-// the recording frame will.
+#include <QCoreApplication>
+#include <QKeySequence>
+#include <QPointer>
+#include <QShortcut>
+#include <QTimer>
+
+// REC and Stop: the recording frame, a capture engine per recording and the
+// editor. Everything here runs on the GUI thread, and so does every callback
+// the engine makes. A step that runs later holds the delegate through a
+// QPointer and checks that `engine` is still the engine it was made for; that
+// identity check is what keeps a stale callback from touching a newer
+// recording.
+
+namespace {
+
+constexpr int deferredStartMs = 120;
+
+QString boolText(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+// Back to REC enabled, Stop disabled, green border and the size label.
+void showIdleLook(FrameController *frame)
+{
+    if (!frame)
+        return;
+    frame->controlBar()->setRecording(false);
+    frame->setRecordingVisual(false);
+}
+
+} // namespace
 
 void AppDelegate::showRecorder(const Rect &rect)
 {
+    if (frame)
+        frame->closeAll();
+    auto controller = FrameController::create(rect);
+    const QPointer<AppDelegate> self(this);
+    controller->onRecord = [self] {
+        if (self)
+            self->startRecording();
+    };
+    controller->onStop = [self] {
+        if (self)
+            self->stopRecording();
+    };
+    controller->onClose = [self] {
+        if (self)
+            QCoreApplication::quit();
+    };
+    // The recording frame has no menu bar; its keyable window answers Quit.
+    auto *quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), controller->controlBar()->window());
+    QObject::connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit);
+    controller->show();
+    frame = std::move(controller);
+}
+
+void AppDelegate::startRecording()
+{
+    if (!frame)
+        return;
+    Log::write(QStringLiteral("REC tapped; hasScreenRecording=") + boolText(hasScreenRecording()));
+
+    const Rect rect = frame->region()->rect();
+    const ScreenInfo screen = ScreenUtil::screen(rect);
     lastRect = rect;
-    auto *window = new QWidget;
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(QStringLiteral("Quillo"));
-    auto *layout = new QVBoxLayout(window);
-    layout->addWidget(new QLabel(QStringLiteral("Quillo is starting up: the recording frame is not "
-                                                "part of this build yet.")));
-    QObject::connect(window, &QObject::destroyed, qApp, &QCoreApplication::quit);
-    window->show();
+
+    std::shared_ptr<CaptureEngine> recorder = makeEngine();
+    recorder->fps = frame->controlBar()->fps();
+    recorder->excludedWindowNumbers = frame->allWindowNumbers();
+    const QPointer<AppDelegate> self(this);
+    recorder->onFrame = [self](int64_t count) {
+        if (self && self->frame)
+            self->frame->showRecordingCount(count);
+    };
+    // Only the engine that reached its limit may end the recording: a late
+    // notice from an engine already stopped must not stop a newer one.
+    const std::weak_ptr<CaptureEngine> weakRecorder = recorder;
+    recorder->onAutoStop = [self, weakRecorder] {
+        const std::shared_ptr<CaptureEngine> stopping = weakRecorder.lock();
+        if (self && stopping && self->engine == stopping)
+            self->stopRecording();
+    };
+    engine = recorder;
+
+    frame->controlBar()->setRecording(true);
+    frame->setRecordingVisual(true);
+
+    QTimer::singleShot(deferredStartMs, qApp, [self, recorder, rect, screen] {
+        if (!self || self->engine != recorder) {
+            Log::write(QStringLiteral("REC: start skipped — stopped within the 0.12s defer window"));
+            return;
+        }
+        recorder->start(rect, screen, [self, recorder](std::optional<CaptureFailure> error) {
+            if (!self || self->engine != recorder || !error)
+                return;
+            showIdleLook(self->frame.get());
+            self->engine.reset();
+            if (isSelfTest())
+                return;
+            if (self->hasScreenRecording())
+                self->showAlert(QStringLiteral("Could not start recording"), error->description());
+            else
+                self->showDeniedAlert();
+        });
+    });
+}
+
+void AppDelegate::stopRecording()
+{
+    Log::write(QStringLiteral("STOP tapped; engine=") + boolText(engine != nullptr));
+    if (!engine) {
+        // While an earlier stop is still assembling its project, REC stays
+        // disabled: a recording started now would be left running behind the
+        // editor that project opens.
+        if (m_stopsInFlight == 0)
+            showIdleLook(frame.get());
+        return;
+    }
+    const std::shared_ptr<CaptureEngine> stopping = std::move(engine);
+    engine.reset();
+    ++m_stopsInFlight;
+    const QPointer<AppDelegate> self(this);
+    stopping->stop([self](GifProjectRef project) {
+        if (!self)
+            return;
+        --self->m_stopsInFlight;
+        showIdleLook(self->frame.get());
+        if (project && !project->frames.empty()) {
+            Log::write(QStringLiteral("→ opening editor with ") + QString::number(project->frames.size())
+                + QStringLiteral(" frames"));
+            self->openEditor(project);
+            return;
+        }
+        Log::write(QStringLiteral("→ No frames; showing alert"));
+        if (!isSelfTest())
+            self->showAlert(QStringLiteral("No frames captured"),
+                QStringLiteral("Nothing was recorded. Make sure something on screen changed inside the frame while "
+                               "recording, then try again."));
+    });
 }

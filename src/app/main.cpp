@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "app/WaylandNotice.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -21,6 +22,12 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     AppDelegate delegate(QCoreApplication::arguments());
-    QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
+    QTimer::singleShot(0, &delegate, [&delegate] {
+        // Self-tests show no dialogs; everyone else hears once what a
+        // Wayland session can and cannot record, then the program goes on.
+        if (!AppDelegate::isSelfTest())
+            WaylandNotice::showIfNeeded(QProcessEnvironment::systemEnvironment());
+        delegate.applicationDidFinishLaunching();
+    });
     return QApplication::exec();
 }

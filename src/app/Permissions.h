@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// Whether this program may read the screen, and how to tell the user what to
+// do when it may not. On X11 any client may read the screen, so "permission"
+// means the display opens and its root window can be grabbed; the recording
+// flow never blocks REC on it, it only picks the alert a failed start shows.
+namespace Permissions {
+
+// The synthetic capture backend needs no screen and is always allowed;
+// otherwise the X display must open and a 1 x 1 grab of its root window
+// succeed. Never prompts. Any thread.
+bool hasScreenRecording();
+// There is nothing to ask for on X11: the same check as hasScreenRecording().
+bool requestScreenRecording();
+
+// The alert's texts and buttons, in order (the first is the default).
+inline const QString deniedTitle = QStringLiteral("Turn on Screen Recording for Quillo");
+inline const QString deniedText = QStringLiteral(
+    "Quillo should now be listed under Screen Recording. Switch it ON, then quit and reopen the app (unsigned apps "
+    "need a relaunch after granting).");
+inline const QStringList deniedButtons = {QStringLiteral("Open Settings"), QStringLiteral("Cancel")};
+
+// The desktop settings programs this program knows, most specific desktop
+// first; the first one found on the PATH is the one "Open Settings" runs.
+const QStringList &knownSettingsPrograms();
+// The path of the first known settings program that `findExecutable` finds.
+std::optional<QString> settingsProgram(const std::function<QString(const QString &)> &findExecutable);
+
+// The modal explanation. "Open Settings" starts the desktop's settings program
+// when one is known and returns at once; otherwise, and on "Cancel", nothing
+// happens. GUI thread.
+void showDeniedAlert();
+
+} // namespace Permissions

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "base/Geometry.h"
+
+#include <QString>
+
+#include <cstdint>
+
+// The pieces of the recording self-test modes that are plain arithmetic and
+// text, so tests can check them without running a mode (which ends the
+// process).
+namespace RecordSelfTests {
+
+// 240 x 160 points, 60 points in from the top-left corner of `screen` (y-up
+// global points).
+Rect headlessRegion(const Rect &screen);
+
+struct StopRaceOutcome {
+    bool permission = false;
+    int64_t startCalls = 0;
+    int64_t liveStreams = 0;
+    bool engineLeaked = false;
+
+    bool passed() const { return startCalls == 0 && liveStreams == 0 && !engineLeaked; }
+    // "STOPRACE permission=… startCalls=… liveStreams=… engineLeaked=… → PASS"
+    QString line() const;
+};
+
+inline const QString stopRacePath = QStringLiteral("/tmp/quillo-stoprace.txt");
+inline const QString headlessGifPath = QStringLiteral("/tmp/quillo-headless.gif");
+
+} // namespace RecordSelfTests

@@ -1,0 +1,82 @@
+#include "app/Permissions.h"
+#include "app/RecordSelfTests.h"
+#include "app/WaylandNotice.h"
+
+#include <gtest/gtest.h>
+
+TEST(Permissions, OpenSettings_RunsTheFirstKnownSettingsProgramOnThePath)
+{
+    const auto finder = [](QStringList installed) {
+        return [installed](const QString &name) {
+            return installed.contains(name) ? QStringLiteral("/usr/bin/") + name : QString();
+        };
+    };
+    EXPECT_EQ(Permissions::settingsProgram(finder({})), std::nullopt);
+    EXPECT_EQ(Permissions::settingsProgram(finder({"xfce4-settings-manager"})),
+        QStringLiteral("/usr/bin/xfce4-settings-manager"));
+    EXPECT_EQ(Permissions::settingsProgram(finder({"systemsettings", "gnome-control-center"})),
+        QStringLiteral("/usr/bin/gnome-control-center"));
+    EXPECT_EQ(Permissions::deniedButtons, (QStringList {"Open Settings", "Cancel"}));
+}
+
+TEST(Permissions, TheSyntheticBackendIsAlwaysAllowed)
+{
+    const QByteArray previous = qgetenv("QUILLO_CAPTURE_BACKEND");
+    qputenv("QUILLO_CAPTURE_BACKEND", "synthetic");
+    EXPECT_TRUE(Permissions::hasScreenRecording());
+    qputenv("QUILLO_CAPTURE_BACKEND", "x11");
+    const QByteArray display = qgetenv("DISPLAY");
+    qputenv("DISPLAY", ":65000"); // no server there
+    EXPECT_FALSE(Permissions::hasScreenRecording());
+    qputenv("DISPLAY", display);
+    qputenv("QUILLO_CAPTURE_BACKEND", previous);
+}
+
+TEST(WaylandNotice, IsShownOnlyInAWaylandSession)
+{
+    struct Case {
+        QString sessionType;
+        QString waylandDisplay;
+        bool wayland;
+    } cases[] = {
+        {"wayland", "", true},
+        {"Wayland", "", true},
+        {"", "wayland-0", true},
+        {"x11", "", false},
+        {"tty", "", false},
+        {"", "", false},
+    };
+    for (const Case &c : cases) {
+        QProcessEnvironment env;
+        if (!c.sessionType.isEmpty())
+            env.insert("XDG_SESSION_TYPE", c.sessionType);
+        if (!c.waylandDisplay.isEmpty())
+            env.insert("WAYLAND_DISPLAY", c.waylandDisplay);
+        EXPECT_EQ(WaylandNotice::isWaylandSession(env), c.wayland)
+            << c.sessionType.toStdString() << "/" << c.waylandDisplay.toStdString();
+    }
+}
+
+TEST(RecordSelfTests, HeadlessRegionSits60PointsInFromTheTopLeft)
+{
+    EXPECT_EQ(RecordSelfTests::headlessRegion({0, 0, 1280, 1024}), (Rect {60, 804, 240, 160}));
+    EXPECT_EQ(RecordSelfTests::headlessRegion({1280, -200, 1920, 1080}), (Rect {1340, 660, 240, 160}));
+}
+
+TEST(RecordSelfTests, StopRaceLine_FailsOnAnyStartLiveStreamOrHeldEngine)
+{
+    struct Case {
+        RecordSelfTests::StopRaceOutcome outcome;
+        QString line;
+    } cases[] = {
+        {{true, 0, 0, false}, "STOPRACE permission=true startCalls=0 liveStreams=0 engineLeaked=false → PASS"},
+        {{false, 0, 0, false}, "STOPRACE permission=false startCalls=0 liveStreams=0 engineLeaked=false → PASS"},
+        {{true, 1, 0, false}, "STOPRACE permission=true startCalls=1 liveStreams=0 engineLeaked=false → FAIL"},
+        {{true, 0, 1, false}, "STOPRACE permission=true startCalls=0 liveStreams=1 engineLeaked=false → FAIL"},
+        {{true, 0, 0, true}, "STOPRACE permission=true startCalls=0 liveStreams=0 engineLeaked=true → FAIL"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(c.outcome.line(), c.line);
+        EXPECT_EQ(c.outcome.passed(), c.line.endsWith(QStringLiteral("PASS")));
+    }
+}

@@ -1,0 +1,211 @@
+// The recording flow on a scripted capture service: what REC and Stop do to
+// the engine, the frame's look, the log and the alerts, without a screen.
+#include "app/AppDelegate.h"
+#include "capture/CaptureEngine.h"
+#include "capture/LogRecorder.h"
+#include "capture/RegionModel.h"
+#include "capture/synthetic/SyntheticCaptureService.h"
+#include "frameui/ControlBar.h"
+#include "frameui/FrameController.h"
+#include "frameui/OverlayView.h"
+#include "frameui/TopBarView.h"
+#include "support/TestUtil.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+auto *const g_logs = ::testing::AddGlobalTestEnvironment(new LogRecorder);
+
+const QString skipLine = QStringLiteral("REC: start skipped — stopped within the 0.12s defer window");
+
+struct Alert {
+    QString title;
+    QString text;
+};
+
+class RecordingFlow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        service = std::make_shared<SyntheticCaptureService>(SyntheticCaptureService::sceneFromScreens(), true);
+        app.makeEngine = [this] {
+            auto engine = std::make_shared<CaptureEngine>(service);
+            engine->maxFrames = maxFrames;
+            engines.push_back(engine);
+            return engine;
+        };
+        app.hasScreenRecording = [this] { return permission; };
+        app.showAlert = [this](const QString &title, const QString &text) { alerts.push_back({title, text}); };
+        app.showDeniedAlert = [this] { ++deniedAlerts; };
+        app.showRecorder(region);
+        ASSERT_NE(app.frame, nullptr);
+        LogRecorder::clear();
+    }
+
+    void TearDown() override
+    {
+        if (app.frame)
+            app.frame->closeAll();
+        // Let stop completions of engines the test left behind land.
+        waitUntil([] { return CaptureEngine::liveStreamCount() == 0; });
+    }
+
+    bool looksIdle() const
+    {
+        const FrameController &frame = *app.frame;
+        return frame.controlBar()->recButton()->isEnabled() && !frame.controlBar()->stopButton()->isEnabled()
+            && !frame.overlayView()->recording() && !frame.topBarView()->recording();
+    }
+
+    bool logged(const QString &line) const { return LogRecorder::lines().contains(line); }
+
+    const Rect region {100, 80, 320, 200};
+    std::shared_ptr<SyntheticCaptureService> service;
+    AppDelegate app {{QStringLiteral("quillo")}};
+    std::vector<std::shared_ptr<CaptureEngine>> engines;
+    int64_t maxFrames = 3000;
+    bool permission = true;
+    std::vector<Alert> alerts;
+    int deniedAlerts = 0;
+};
+
+} // namespace
+
+TEST_F(RecordingFlow, Rec_ConfiguresTheEngineFromTheFrame_AndShowsTheRecordingLook)
+{
+    app.frame->region()->set({150, 90, 300, 180});
+    QLineEdit *fps = app.frame->controlBar()->fpsField();
+    fps->setText(QStringLiteral("24"));
+    app.frame->controlBar()->commit(fps);
+
+    app.startRecording();
+    ASSERT_EQ(engines.size(), 1u);
+    EXPECT_EQ(app.engine, engines[0]);
+    EXPECT_EQ(engines[0]->fps, 24);
+    EXPECT_EQ(engines[0]->excludedWindowNumbers, app.frame->allWindowNumbers());
+    EXPECT_EQ(app.lastRect, (Rect {150, 90, 300, 180}));
+    EXPECT_FALSE(app.frame->controlBar()->recButton()->isEnabled());
+    EXPECT_TRUE(app.frame->controlBar()->stopButton()->isEnabled());
+    EXPECT_TRUE(app.frame->overlayView()->recording());
+    EXPECT_EQ(LogRecorder::lines().value(0), QStringLiteral("REC tapped; hasScreenRecording=true"));
+
+    // Frames arriving show their count in the top bar.
+    ASSERT_TRUE(waitUntil([&] { return app.frame->topBarView()->label().startsWith(QStringLiteral("● REC   ")); }));
+    app.stopRecording();
+    ASSERT_TRUE(waitUntil([&] { return app.engine == nullptr && LogRecorder::linesStartingWith("→ ").size() == 1; }));
+}
+
+TEST_F(RecordingFlow, StopInsideTheDeferral_NeverStartsTheStream_AndLeavesTheFrameReady)
+{
+    const int64_t startsBefore = CaptureEngine::startCallCount();
+    app.startRecording();
+    app.stopRecording();
+    EXPECT_EQ(app.engine, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return logged(skipLine) && logged(QStringLiteral("→ No frames; showing alert")); }));
+
+    const QStringList lines = LogRecorder::lines();
+    EXPECT_LT(lines.indexOf(QStringLiteral("STOP tapped; engine=true")), lines.indexOf(skipLine));
+    EXPECT_EQ(CaptureEngine::startCallCount(), startsBefore);
+    EXPECT_TRUE(service->streams().empty());
+    EXPECT_TRUE(looksIdle());
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].title, QStringLiteral("No frames captured"));
+    EXPECT_EQ(alerts[0].text,
+        QStringLiteral("Nothing was recorded. Make sure something on screen changed inside the frame while recording, "
+                       "then try again."));
+
+    // A new REC works at once.
+    app.startRecording();
+    ASSERT_TRUE(waitUntil([&] { return CaptureEngine::startCallCount() == startsBefore + 1; }));
+    app.stopRecording();
+    ASSERT_TRUE(waitUntil([&] { return LogRecorder::linesStartingWith("→ ").size() == 2; }));
+}
+
+TEST_F(RecordingFlow, SecondRecInsideTheDeferral_StartsOnlyTheNewerEngine)
+{
+    const int64_t startsBefore = CaptureEngine::startCallCount();
+    app.startRecording();
+    app.startRecording();
+    ASSERT_EQ(engines.size(), 2u);
+    ASSERT_TRUE(waitUntil([&] { return CaptureEngine::startCallCount() == startsBefore + 1; }));
+    EXPECT_EQ(LogRecorder::lines().count(skipLine), 1);
+    EXPECT_EQ(app.engine, engines[1]);
+    app.stopRecording();
+    ASSERT_TRUE(waitUntil([&] { return LogRecorder::linesStartingWith("→ ").size() == 1; }));
+}
+
+TEST_F(RecordingFlow, SecondStopWhileTheFirstIsAssembling_KeepsRecDisabledUntilItEnds)
+{
+    app.startRecording();
+    ASSERT_TRUE(waitUntil([&] { return !service->streams().empty() && service->streams()[0]->isRunning(); }));
+    app.stopRecording();
+    app.stopRecording();
+    EXPECT_FALSE(app.frame->controlBar()->recButton()->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return LogRecorder::linesStartingWith("→ ").size() == 1; }));
+    app.showRecorder(region);
+    app.stopRecording();
+    EXPECT_TRUE(looksIdle());
+}
+
+TEST_F(RecordingFlow, StopWithoutAnEngine_OnlyResetsTheLook)
+{
+    app.frame->controlBar()->setRecording(true);
+    app.frame->setRecordingVisual(true);
+    app.stopRecording();
+    app.stopRecording();
+    EXPECT_EQ(LogRecorder::lines(),
+        (QStringList {QStringLiteral("STOP tapped; engine=false"), QStringLiteral("STOP tapped; engine=false")}));
+    EXPECT_TRUE(looksIdle());
+    EXPECT_TRUE(alerts.empty());
+}
+
+TEST_F(RecordingFlow, StartFailure_ShowsTheAlertThePermissionCallsFor)
+{
+    const CaptureFailure failure = SyntheticCaptureService::syntheticError(QStringLiteral("start"));
+    for (const bool granted : {true, false}) {
+        SCOPED_TRACE(granted);
+        alerts.clear();
+        deniedAlerts = 0;
+        permission = granted;
+        SyntheticCaptureService::Faults faults;
+        faults.startError = failure;
+        service->setFaults(faults);
+
+        app.startRecording();
+        ASSERT_TRUE(waitUntil([&] { return app.engine == nullptr; }));
+        EXPECT_TRUE(looksIdle());
+        if (granted) {
+            ASSERT_EQ(alerts.size(), 1u);
+            EXPECT_EQ(alerts[0].title, QStringLiteral("Could not start recording"));
+            EXPECT_EQ(alerts[0].text, failure.description());
+            EXPECT_EQ(deniedAlerts, 0);
+        } else {
+            EXPECT_TRUE(alerts.empty());
+            EXPECT_EQ(deniedAlerts, 1);
+        }
+    }
+}
+
+TEST_F(RecordingFlow, AutoStop_EndsTheRecording_ButNotANewerOne)
+{
+    maxFrames = 3;
+    app.startRecording();
+    ASSERT_TRUE(waitUntil([&] { return logged(QStringLiteral("STOP tapped; engine=true")); }));
+    ASSERT_TRUE(waitUntil([&] { return logged(QStringLiteral("→ opening editor with 3 frames")); }));
+
+    // A late limit notice from that first engine must not stop a recording
+    // that started after it.
+    maxFrames = 3000;
+    app.showRecorder(region);
+    app.startRecording();
+    ASSERT_EQ(engines.size(), 2u);
+    ASSERT_TRUE(engines[0]->onAutoStop);
+    engines[0]->onAutoStop();
+    EXPECT_EQ(app.engine, engines[1]);
+    app.stopRecording();
+    ASSERT_TRUE(waitUntil([&] { return LogRecorder::linesStartingWith("→ ").size() == 2; }));
+}

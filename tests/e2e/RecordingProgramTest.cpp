@@ -1,0 +1,402 @@
+// The built program on a private X server, driven by real X input (xdotool)
+// and watched through screenshots and its log file, as a user would see it.
+#include "capture/X11TestDisplay.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+const QSize screenSize {1280, 1024};
+// The first region: 640 x 420 centred on the screen, in X's top-left pixels.
+const QRect firstRegion {320, 302, 640, 420};
+
+bool near(QRgb pixel, QColor colour, int tolerance)
+{
+    return std::abs(qRed(pixel) - colour.red()) <= tolerance && std::abs(qGreen(pixel) - colour.green()) <= tolerance
+        && std::abs(qBlue(pixel) - colour.blue()) <= tolerance;
+}
+
+bool isLime(QRgb p)
+{
+    return near(p, QColor(199, 255, 0), 40);
+}
+// The pill's 1-pixel outline, blended with the dark fill.
+bool isGreenish(QRgb p)
+{
+    return qGreen(p) >= 120 && qGreen(p) > qRed(p) + 20 && qBlue(p) < 60;
+}
+bool isRecRed(QRgb p)
+{
+    return near(p, QColor(255, 69, 59), 40);
+}
+bool isPanel(QRgb p)
+{
+    return near(p, QColor(28, 31, 28), 8);
+}
+
+// The region the lime border encloses, found by walking out from a point
+// inside it to the first border pixel on each side: the border is drawn 2
+// pixels either side of the region's edges.
+std::optional<QRect> borderAround(const QImage &shot, QPoint inside)
+{
+    const auto walk = [&](int dx, int dy) -> std::optional<int> {
+        for (QPoint p = inside; shot.rect().contains(p); p += QPoint(dx, dy)) {
+            if (isLime(shot.pixel(p)))
+                return dx ? p.x() : p.y();
+        }
+        return std::nullopt;
+    };
+    const auto left = walk(-1, 0), right = walk(1, 0), top = walk(0, -1), bottom = walk(0, 1);
+    if (!left || !right || !top || !bottom)
+        return std::nullopt;
+    return QRect(QPoint(*left - 1, *top - 1), QPoint(*right + 1, *bottom + 1));
+}
+
+// Wide runs of one kind of pixel along a row: the bar's fields, buttons.
+struct PixelRun {
+    int from;
+    int to;
+    int mid() const { return (from + to) / 2; }
+    int width() const { return to - from + 1; }
+};
+
+std::vector<PixelRun> runs(
+    const QImage &shot, int y, int x0, int x1, const std::function<bool(QRgb)> &inRun, int minWidth)
+{
+    std::vector<PixelRun> out;
+    std::optional<int> start;
+    for (int x = x0; x <= x1 + 1; ++x) {
+        const bool in = x <= x1 && inRun(shot.pixel(x, y));
+        if (in && !start)
+            start = x;
+        if (!in && start) {
+            if (x - *start >= minWidth)
+                out.push_back({*start, x - 1});
+            start.reset();
+        }
+    }
+    return out;
+}
+
+class RecordingProgram : public ::testing::TestWithParam<X11TestDisplay::Desktop> {
+protected:
+    void SetUp() override
+    {
+        for (const char *tool : {"xdotool", "import"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                GTEST_SKIP() << tool << " is not installed";
+        }
+        display = std::make_unique<X11TestDisplay>(screenSize, GetParam());
+        ASSERT_TRUE(display->isRunning()) << display->failure().toStdString();
+        ASSERT_TRUE(state.isValid());
+    }
+
+    void TearDown() override
+    {
+        if (program && program->state() != QProcess::NotRunning) {
+            program->kill();
+            program->waitForFinished(5000);
+        }
+    }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display->name());
+        env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("QUILLO_CAPTURE_BACKEND"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
+        return env;
+    }
+
+    void launch(const QStringList &arguments = {})
+    {
+        program = std::make_unique<QProcess>();
+        program->setProcessEnvironment(environment());
+        program->start(QStringLiteral(QUILLO_PROGRAM), arguments);
+        ASSERT_TRUE(program->waitForStarted(10000));
+    }
+
+    // Runs a self-test mode to its end, changing `client`'s colour every
+    // 50 ms meanwhile so there is something to record.
+    QString runMode(const QString &option, std::optional<xcb_window_t> client = std::nullopt)
+    {
+        launch({option});
+        QDeadlineTimer deadline(60000);
+        int tick = 0;
+        while (program->state() != QProcess::NotRunning && !deadline.hasExpired()) {
+            if (client)
+                display->setColour(*client, (++tick % 2) ? qRgb(40, 90, 200) : qRgb(200, 60, 160));
+            program->waitForFinished(50);
+        }
+        return QString::fromUtf8(program->readAllStandardOutput());
+    }
+
+    bool xdotool(const QStringList &arguments) const
+    {
+        QProcess run;
+        run.setProcessEnvironment(environment());
+        run.start(QStringLiteral("xdotool"), arguments);
+        return run.waitForFinished(10000) && run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0;
+    }
+
+    bool click(QPoint p) const
+    {
+        return xdotool({"mousemove", QString::number(p.x()), QString::number(p.y()), "click", "1"});
+    }
+
+    bool drag(QPoint from, QPoint by) const
+    {
+        const QPoint half = from + by / 2, to = from + by;
+        return xdotool({"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1",
+            "mousemove", QString::number(half.x()), QString::number(half.y()), "mousemove", QString::number(to.x()),
+            QString::number(to.y()), "mouseup", "1"});
+    }
+
+    QImage screenshot() const
+    {
+        QProcess run;
+        run.setProcessEnvironment(environment());
+        run.start(QStringLiteral("import"), {"-window", "root", "png:-"});
+        if (!run.waitForFinished(20000))
+            return {};
+        return QImage::fromData(run.readAllStandardOutput(), "PNG").convertToFormat(QImage::Format_RGB32);
+    }
+
+    // The lime border's region once it is on screen and stands still.
+    std::optional<QRect> waitForBorder(QPoint inside, std::optional<QRect> expected = std::nullopt)
+    {
+        std::optional<QRect> last;
+        QDeadlineTimer deadline(15000);
+        while (!deadline.hasExpired()) {
+            const std::optional<QRect> now = borderAround(screenshot(), inside);
+            if (now && now == last && (!expected || now == expected))
+                return now;
+            last = now;
+            QThread::msleep(100);
+        }
+        return last;
+    }
+
+    QString log() const
+    {
+        QFile file(state.filePath(QStringLiteral("Quillo/Quillo.log")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    bool waitForLog(const QString &text, int timeoutMs = 10000) const
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!log().contains(text)) {
+            if (deadline.hasExpired())
+                return false;
+            QThread::msleep(50);
+        }
+        return true;
+    }
+
+    // The control bar's fields and buttons, left to right, along a row of
+    // the bar inside `region` that passes above their texts.
+    std::vector<PixelRun> barControls(const QImage &shot, const QRect &region) const
+    {
+        const int y = region.bottom() - 8 - 23 - 8;
+        return runs(
+            shot, y, region.left(), region.right(), [](QRgb p) { return qGray(p) > 200; }, 24);
+    }
+
+    std::unique_ptr<X11TestDisplay> display;
+    std::unique_ptr<QProcess> program;
+    QTemporaryDir state;
+};
+
+} // namespace
+
+TEST_P(RecordingProgram, Starts_WithTheFrameAroundACentredRegion)
+{
+    launch();
+    const std::optional<QRect> region = waitForBorder(firstRegion.center(), firstRegion);
+    ASSERT_EQ(region, firstRegion);
+    const QImage shot = screenshot();
+
+    // The size pill floats 7 points above the top edge: dark, a green
+    // outline, white text.
+    const QRect pill(firstRegion.center().x() - 20, firstRegion.top() - 7 - 22, 40, 22);
+    int panel = 0, outline = 0, text = 0;
+    for (int y = pill.top(); y <= pill.bottom(); ++y) {
+        for (int x = pill.left(); x <= pill.right(); ++x) {
+            const QRgb p = shot.pixel(x, y);
+            panel += isPanel(p);
+            outline += isGreenish(p);
+            text += p == qRgb(255, 255, 255);
+        }
+    }
+    EXPECT_GT(panel, 300);
+    EXPECT_GE(outline, 2 * 40);
+    EXPECT_GT(text, 10);
+
+    // A white handle on each corner.
+    for (const QPoint corner : {firstRegion.topLeft(), firstRegion.topRight() + QPoint(1, 0),
+             firstRegion.bottomLeft() + QPoint(0, 1), firstRegion.bottomRight() + QPoint(1, 1)})
+        EXPECT_EQ(shot.pixel(corner), qRgb(255, 255, 255)) << corner.x() << "," << corner.y();
+
+    // The control bar inside the bottom: five fields, then REC (red title),
+    // Stop and close.
+    const std::vector<PixelRun> controls = barControls(shot, firstRegion);
+    ASSERT_EQ(controls.size(), 8u);
+    const int barRow = firstRegion.bottom() - 8 - 23;
+    int red = 0;
+    for (int x = controls[5].from; x <= controls[5].to; ++x)
+        red += isRecRed(shot.pixel(x, barRow));
+    EXPECT_GT(red, 0);
+    EXPECT_TRUE(
+        isPanel(shot.pixel(controls[0].from - 30, barRow)) || isPanel(shot.pixel(controls[0].from - 3, barRow)));
+}
+
+TEST_P(RecordingProgram, DraggingTheHandleAndTheTopBar_ResizesAndMovesTheRegion)
+{
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+
+    ASSERT_TRUE(drag(firstRegion.bottomRight() + QPoint(1, 1), {100, 50}));
+    const QRect grown(firstRegion.topLeft(), QSize(740, 470));
+    EXPECT_EQ(waitForBorder(firstRegion.center(), grown), grown);
+
+    ASSERT_TRUE(drag({grown.center().x(), grown.top() - 7 - 11}, {60, 40}));
+    const QRect moved = grown.translated(60, 40);
+    EXPECT_EQ(waitForBorder(firstRegion.center(), moved), moved);
+}
+
+TEST_P(RecordingProgram, TypedWidthAndFrameRate_ReachTheRecording)
+{
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    std::vector<PixelRun> controls = barControls(screenshot(), firstRegion);
+    ASSERT_EQ(controls.size(), 8u);
+    const int barRow = firstRegion.bottom() - 8 - 23;
+
+    ASSERT_TRUE(click({controls[0].mid(), barRow}));
+    ASSERT_TRUE(xdotool({"key", "ctrl+a", "type", "--delay", "30", "1920/2"}));
+    ASSERT_TRUE(xdotool({"key", "Tab"}));
+    // 960 wide from x = 320 reaches the screen's right edge: the bar moves
+    // to the new centre.
+    const QRect wide(firstRegion.topLeft(), QSize(960, 420));
+    QDeadlineTimer deadline(10000);
+    do {
+        controls = barControls(screenshot(), wide);
+    } while ((controls.size() != 8u || controls[0].from < wide.center().x() - 300) && !deadline.hasExpired());
+    ASSERT_EQ(controls.size(), 8u);
+
+    ASSERT_TRUE(click({controls[4].mid(), barRow}));
+    ASSERT_TRUE(xdotool({"key", "ctrl+a", "type", "--delay", "30", "120"}));
+    ASSERT_TRUE(xdotool({"key", "Tab"}));
+    QThread::msleep(300);
+    ASSERT_TRUE(click({controls[5].mid(), barRow}));
+    ASSERT_TRUE(waitForLog(QStringLiteral("START region=")));
+    EXPECT_TRUE(log().contains(QStringLiteral("START region=(320.0, 302.0, 960.0, 420.0)"))) << log().toStdString();
+    EXPECT_TRUE(log().contains(QStringLiteral(" fps=60\n"))) << log().toStdString();
+}
+
+TEST_P(RecordingProgram, RecThenStopAtOnce_SkipsTheStart_AndLeavesTheFrameReady)
+{
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    const std::vector<PixelRun> controls = barControls(screenshot(), firstRegion);
+    ASSERT_EQ(controls.size(), 8u);
+    const int barRow = firstRegion.bottom() - 8 - 23;
+    const QString rec = QString::number(controls[5].mid()), stop = QString::number(controls[6].mid()),
+                  row = QString::number(barRow);
+
+    // Both clicks in one xdotool run: a few milliseconds apart.
+    ASSERT_TRUE(xdotool({"mousemove", rec, row, "click", "1", "mousemove", stop, row, "click", "1"}));
+    ASSERT_TRUE(waitForLog(QStringLiteral("REC: start skipped — stopped within the 0.12s defer window")))
+        << log().toStdString();
+    EXPECT_TRUE(log().contains(QStringLiteral("STOP tapped; engine=true")));
+    EXPECT_FALSE(log().contains(QStringLiteral("START region=")));
+
+    // "No frames captured" waits for its button; then REC records again.
+    ASSERT_TRUE(xdotool({"search", "--sync", "--onlyvisible", "--name", "No frames captured"}));
+    QThread::msleep(300);
+    ASSERT_TRUE(xdotool({"key", "Return"}));
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    ASSERT_TRUE(click({controls[5].mid(), barRow}));
+    EXPECT_TRUE(waitForLog(QStringLiteral("startCapture OK"))) << log().toStdString();
+}
+
+TEST_P(RecordingProgram, SelfTestRecord_RecordsAnAnimatedWindow)
+{
+    QFile::remove(QStringLiteral("/tmp/quillo-headless.gif"));
+    const xcb_window_t client = display->createWindow({40, 40, 300, 200}, qRgb(40, 90, 200));
+    const QString out = runMode(QStringLiteral("--selftest-record"), client);
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^FRAMES=(\\d+) EXPORT=true ")).match(out);
+    ASSERT_TRUE(m.hasMatch()) << out.toStdString();
+    EXPECT_GT(m.captured(1).toInt(), 1);
+    EXPECT_EQ(program->exitCode(), 0);
+    EXPECT_TRUE(QFile::exists(QStringLiteral("/tmp/quillo-headless.gif")));
+}
+
+TEST_P(RecordingProgram, SelfTestStopRace_PassesAndWritesItsLine)
+{
+    QFile::remove(QStringLiteral("/tmp/quillo-stoprace.txt"));
+    const QString out = runMode(QStringLiteral("--selftest-stoprace"));
+    EXPECT_EQ(out, QStringLiteral("STOPRACE permission=true startCalls=0 liveStreams=0 engineLeaked=false → PASS\n"));
+    EXPECT_EQ(program->exitCode(), 0);
+    QFile file(QStringLiteral("/tmp/quillo-stoprace.txt"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()) + QLatin1Char('\n'), out);
+}
+
+TEST_P(RecordingProgram, SelfTestClose_BringsTheRecordingFrameBack)
+{
+    const QString out = runMode(QStringLiteral("--selftest-close"));
+    EXPECT_EQ(out, QStringLiteral("SURVIVED close+reopen; recorder=true\n"));
+    EXPECT_EQ(program->exitCode(), 0);
+    EXPECT_TRUE(log().contains(QStringLiteral("selftest-close: closing editor window\n")));
+}
+
+TEST_P(RecordingProgram, CloseButtonAndCtrlQ_EndTheProgram)
+{
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    const std::vector<PixelRun> controls = barControls(screenshot(), firstRegion);
+    ASSERT_EQ(controls.size(), 8u);
+    ASSERT_TRUE(click({controls[7].mid(), firstRegion.bottom() - 8 - 23}));
+    ASSERT_TRUE(program->waitForFinished(10000));
+    EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program->exitCode(), 0);
+
+    // The frame has no menu bar, yet answers Quit.
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    ASSERT_TRUE(program->waitForFinished(10000));
+    EXPECT_EQ(program->exitCode(), 0);
+}
+
+// A bare server, a compositing manager that draws the screen, and a window
+// manager that reparents and stacks windows: the frame must work on each.
+INSTANTIATE_TEST_SUITE_P(Desktops, RecordingProgram,
+    ::testing::Values(
+        X11TestDisplay::Desktop::bare, X11TestDisplay::Desktop::compositor, X11TestDisplay::Desktop::windowManager),
+    [](const ::testing::TestParamInfo<X11TestDisplay::Desktop> &info) {
+        switch (info.param) {
+        case X11TestDisplay::Desktop::bare:
+            return std::string("bare");
+        case X11TestDisplay::Desktop::compositor:
+            return std::string("compositor");
+        case X11TestDisplay::Desktop::windowManager:
+            return std::string("windowManager");
+        }
+        return std::string();
+    });
