@@ -234,6 +234,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // EditorControllerFrameOps.cpp: moves the (valid, sorted) selection as one
+    // block to `target`, records it and selects the moved frames.
+    void moveSelectionTo(const std::vector<int64_t> &selection, int64_t target);
+
     // EditorControllerWindow.cpp
     void buildUI();
     void syncPlayButtons();

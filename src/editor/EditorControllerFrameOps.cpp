@@ -143,15 +143,7 @@ void EditorController::reorderSelection(int64_t slot)
     if (contiguous && s.front() == target)
         return;
 
-    stopPlay();
-    pushUndo();
-    const int64_t start = moveBlock(m_project->frames, s, target);
-    m_selected.clear();
-    for (int64_t i = start; i < start + int64_t(s.size()); ++i)
-        m_selected.insert(i);
-    m_current = m_anchor = start;
-    refresh();
-    scrollToCurrent();
+    moveSelectionTo(s, target);
 }
 
 void EditorController::shiftSelection(int64_t delta)
@@ -164,11 +156,16 @@ void EditorController::shiftSelection(int64_t delta)
         beep();
         return;
     }
+    moveSelectionTo(s, s.front() + delta);
+}
+
+void EditorController::moveSelectionTo(const std::vector<int64_t> &selection, int64_t target)
+{
     stopPlay();
     pushUndo();
-    const int64_t start = moveBlock(m_project->frames, s, s.front() + delta);
+    const int64_t start = moveBlock(m_project->frames, selection, target);
     m_selected.clear();
-    for (int64_t i = start; i < start + int64_t(s.size()); ++i)
+    for (int64_t i = start; i < start + int64_t(selection.size()); ++i)
         m_selected.insert(i);
     m_current = m_anchor = start;
     refresh();
