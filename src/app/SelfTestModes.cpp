@@ -25,10 +25,4 @@ void exitProcess(int status)
     std::_Exit(status);
 }
 
-void notAvailable(const QString &option)
-{
-    printLine(option + QStringLiteral(": this mode is not available in this build"));
-    exitProcess(1);
-}
-
 } // namespace SelfTestModes

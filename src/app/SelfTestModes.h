@@ -33,7 +33,5 @@ void printLine(const QString &line);
 // Ends the process with `status` after the log and standard output are
 // flushed, without running the application's shutdown.
 [[noreturn]] void exitProcess(int status);
-// For a mode whose parts have not been built into this program yet.
-[[noreturn]] void notAvailable(const QString &option);
 
 } // namespace SelfTestModes

@@ -255,9 +255,12 @@ void EditorController::refresh()
     }
 
     m_statusLabel->setText(statusText());
-    // The status line is drawn text only; the log keeps it readable from
-    // outside (scripts, bug reports) after every change.
-    Log::write(QStringLiteral("status ") + m_statusLabel->text());
+    // The status line is drawn text only. Scripts that drive the program from
+    // outside can ask for it in the log after every change; by default it
+    // stays out, since playback would write a line per frame.
+    static const bool logStatus = qEnvironmentVariableIsSet("QUILLO_LOG_STATUS");
+    if (logStatus)
+        Log::write(QStringLiteral("status ") + m_statusLabel->text());
     m_window->setWindowTitle(
         QStringLiteral("Quillo — Editor  ·  ") + QString::number(count) + QStringLiteral(" frames"));
 }

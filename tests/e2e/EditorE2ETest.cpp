@@ -76,6 +76,7 @@ public:
         m_env.insert(QStringLiteral("XDG_STATE_HOME"), m_home.filePath(QStringLiteral("state")));
         m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
         m_env.insert(QStringLiteral("HOME"), m_home.path());
+        m_env.insert(QStringLiteral("QUILLO_LOG_STATUS"), QStringLiteral("1"));
         m_env.remove(QStringLiteral("WAYLAND_DISPLAY"));
 
         m_app.setProcessEnvironment(m_env);
