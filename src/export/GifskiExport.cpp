@@ -16,11 +16,15 @@ int64_t gifskiFrameRate(const GifProject &project, const ExportOptions &options)
 }
 
 QStringList gifskiArguments(
-    int64_t frameRate, const ExportOptions &options, const QString &destination, const QStringList &pngs)
+    int64_t frameRate, int64_t width, const ExportOptions &options, const QString &destination, const QStringList &pngs)
 {
+    // Without a width gifski shrinks anything larger than about 800 x 600 to a
+    // fraction of its size (1280 x 840 becomes 426 x 280). The canvas width
+    // keeps the recording's size; gifski never enlarges.
     QStringList arguments {QStringLiteral("--fps"), QString::number(frameRate), QStringLiteral("--quality"),
         QString::number(gifskiQuality(options.quality)), QStringLiteral("--repeat"),
-        QString::number(ExportTiming::toolLoopValue(options.loopCount)), QStringLiteral("-o"), destination};
+        QString::number(ExportTiming::toolLoopValue(options.loopCount)), QStringLiteral("--width"),
+        QString::number(std::max<int64_t>(width, 1)), QStringLiteral("-o"), destination};
     arguments += pngs;
     return arguments;
 }
@@ -36,7 +40,8 @@ ExportResult exportGifski(const GifProject &project, const QString &destination,
 
     const int64_t rate = gifskiFrameRate(project, options);
     const QString target = QFileInfo(destination).absoluteFilePath();
-    const Tools::RunResult run = Tools::run(*gifski, gifskiArguments(rate, options, target, staged->pngs()));
+    const Tools::RunResult run = Tools::run(
+        *gifski, gifskiArguments(rate, int64_t(project.canvasSize().width), options, target, staged->pngs()));
     if (run.status != 0)
         return {false, QStringLiteral("gifski failed: ") + Tools::tail(run.standardError)};
 

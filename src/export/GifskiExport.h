@@ -18,7 +18,8 @@ ExportResult exportGifski(const GifProject &project, const QString &destination,
 // max(override or project fps, 1).
 int64_t gifskiFrameRate(const GifProject &project, const ExportOptions &options);
 
-QStringList gifskiArguments(
-    int64_t frameRate, const ExportOptions &options, const QString &destination, const QStringList &pngs);
+// `width`: the canvas width in pixels, passed as gifski's maximum width.
+QStringList gifskiArguments(int64_t frameRate, int64_t width, const ExportOptions &options, const QString &destination,
+    const QStringList &pngs);
 
 } // namespace GifExporter

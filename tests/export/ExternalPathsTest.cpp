@@ -138,12 +138,12 @@ TEST(Gifski, PassesRateQualityRepeatAndEveryPngInOrder)
     const QList<QStringList> runs = tools.runs();
     ASSERT_EQ(runs.size(), 1);
     const QStringList arguments = argumentsOf(runs[0]);
-    ASSERT_EQ(arguments.size(), 11);
-    EXPECT_EQ(
-        arguments.mid(0, 8), (QStringList {"--fps", "15", "--quality", "90", "--repeat", "0", "-o", "/tmp/g.gif"}));
+    ASSERT_EQ(arguments.size(), 13);
+    EXPECT_EQ(arguments.mid(0, 10),
+        (QStringList {"--fps", "15", "--quality", "90", "--repeat", "0", "--width", "4", "-o", "/tmp/g.gif"}));
     for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(QFileInfo(arguments[8 + i]).isAbsolute());
-        EXPECT_EQ(QFileInfo(arguments[8 + i]).fileName(), GifExporter::frameFileName(i));
+        EXPECT_TRUE(QFileInfo(arguments[10 + i]).isAbsolute());
+        EXPECT_EQ(QFileInfo(arguments[10 + i]).fileName(), GifExporter::frameFileName(i));
     }
     // No working directory: the child runs where the program runs.
     EXPECT_EQ(cwdOf(runs[0]), QDir::currentPath());
@@ -170,16 +170,18 @@ TEST(Gifski, RateComesFromTheOverrideOrTheProjectAndIsAtLeastOne)
         const GifProjectRef project = solidProject(1, 2, 2, Qt::red, 60, c.projectFps);
         const ExportOptions options(GifEncoder::gifski, GifQuality::low, c.loops, c.fps);
         const QStringList arguments = GifExporter::gifskiArguments(
-            GifExporter::gifskiFrameRate(*project, options), options, "/d.gif", {"/a.png"});
+            GifExporter::gifskiFrameRate(*project, options), 2, options, "/d.gif", {"/a.png"});
         EXPECT_EQ(arguments,
-            (QStringList {"--fps", c.rate, "--quality", "50", "--repeat", c.repeat, "-o", "/d.gif", "/a.png"}));
+            (QStringList {
+                "--fps", c.rate, "--quality", "50", "--repeat", c.repeat, "--width", "2", "-o", "/d.gif", "/a.png"}));
     }
     QStringList pngs;
     for (int i = 0; i < 200; ++i)
         pngs << QStringLiteral("/f%1.png").arg(i);
     EXPECT_EQ(
-        GifExporter::gifskiArguments(15, ExportOptions(GifEncoder::gifski, GifQuality::max, 0), "/d.gif", pngs).size(),
-        208);
+        GifExporter::gifskiArguments(15, 640, ExportOptions(GifEncoder::gifski, GifQuality::max, 0), "/d.gif", pngs)
+            .size(),
+        210);
 }
 
 TEST(Gifski, AFailingRunIsReportedAndFfmpegIsNotTried)

@@ -263,6 +263,22 @@ TEST(FFmpegGifReal, AnUnwritableDestinationIsReportedByTheMappingPass)
     EXPECT_LE(result.message.size(), 19 + 300);
 }
 
+TEST(GifskiReal, KeepsTheRecordingsSize)
+{
+    const EnvOverride dirs("QUILLO_TOOL_DIRS", std::nullopt);
+    if (!Tools::gifski())
+        GTEST_SKIP() << "gifski is not installed";
+    QTemporaryDir dir;
+    // Larger than gifski's own default limit in both directions.
+    for (const QSize size : {QSize(1280, 840), QSize(840, 1280)}) {
+        const QString path = dir.filePath(QStringLiteral("%1x%2.gif").arg(size.width()).arg(size.height()));
+        const ExportResult result = GifExporter::exportGif(*solidProject(2, size.width(), size.height(), Qt::red, 60),
+            path, ExportOptions(GifEncoder::gifski, GifQuality::low, 0));
+        ASSERT_TRUE(result.ok) << result.message.toStdString();
+        EXPECT_EQ(gifInfo(path).screen, QStringLiteral("%1x%2").arg(size.width()).arg(size.height()));
+    }
+}
+
 TEST(Mp4Real, OddSizesAreEvenedAndEveryFrameLastsOneFrameInterval)
 {
     const EnvOverride dirs("QUILLO_TOOL_DIRS", std::nullopt);
