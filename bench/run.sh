@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release, runs every one of them and prints one
+# table (also written to <results>/table.md). See bench/README.md.
+#
+#   bench/run.sh            the default run (about 10 minutes on 2 cores)
+#   bench/run.sh --quick    the 640 x 420 clips at quality high only
+#   bench/run.sh --full     every quality at both sizes (much longer)
+#
+# Environment: QUILLO_BENCH_BUILD (build folder, default build-bench),
+# QUILLO_BENCH_OUT (results, default <build>/bench-results), JOBS (parallel
+# compile and compare jobs, default 2).
+set -euo pipefail
+
+mode=default
+case "${1:-}" in
+"") ;;
+--quick) mode=quick ;;
+--full) mode=full ;;
+*)
+    echo "usage: bench/run.sh [--quick|--full]" >&2
+    exit 2
+    ;;
+esac
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QUILLO_BENCH_BUILD:-$root/build-bench}
+jobs=${JOBS:-2}
+out=${QUILLO_BENCH_OUT:-$build/bench-results}
+clips=$build/bench-clips
+bin=$build/bench
+for tool in ffmpeg gifski xvfb-run python3 /usr/bin/time; do
+    command -v "$tool" >/dev/null || {
+        echo "bench/run.sh: $tool is needed" >&2
+        exit 1
+    }
+done
+
+step() { printf '\n== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)" >&2; }
+
+step "Release build in $build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j "$jobs" --target clip_generator export_bench capture_bench recording_bench editor_bench \
+    >/dev/null
+
+# The clips are drawn anew only when the generator changed: they are the same
+# pixels every time.
+step "Test clips in $clips"
+stamp=$clips/.generator
+if [ ! -f "$stamp" ] || ! cmp -s "$stamp" <(sha1sum <"$bin/export/clip_generator"); then
+    rm -rf "$clips"
+    mkdir -p "$clips"
+    "$bin/export/clip_generator" "$clips" 640 420 >&2
+    [ "$mode" = quick ] || "$bin/export/clip_generator" "$clips" 1280 840 >&2
+    sha1sum <"$bin/export/clip_generator" >"$stamp"
+elif [ "$mode" != quick ] && [ ! -d "$clips/typing-1280x840" ]; then
+    "$bin/export/clip_generator" "$clips" 1280 840 >&2
+fi
+
+rm -rf "$out"
+mkdir -p "$out/files"
+small=typing-640x420,scrolling-640x420,video-640x420
+large=typing-1280x840,scrolling-1280x840,video-1280x840
+export_run() { # <clips> <qualities> <json>
+    "$bin/export/export_bench" --clips="$clips" --out="$out/files" --clip="$1" --qualities="$2" \
+        --benchmark_out="$out/$3" --benchmark_out_format=json >&2
+}
+step "Export paths"
+case $mode in
+quick) export_run "$small" high export-small.json ;;
+default)
+    export_run "$small" low,medium,high,max export-small.json
+    export_run "$large" high export-large.json
+    ;;
+full)
+    export_run "$small" low,medium,high,max export-small.json
+    export_run "$large" low,medium,high,max export-large.json
+    ;;
+esac
+# One document for the report.
+python3 - "$out" <<'EOF'
+import json, os, sys
+out = sys.argv[1]
+merged = {"benchmarks": []}
+for part in ("export-small.json", "export-large.json"):
+    path = os.path.join(out, part)
+    if os.path.exists(path):
+        with open(path) as f:
+            doc = json.load(f)
+        merged.setdefault("context", doc.get("context"))
+        merged["benchmarks"] += doc["benchmarks"]
+with open(os.path.join(out, "export.json"), "w") as f:
+    json.dump(merged, f)
+EOF
+
+screen=(-s "-screen 0 1280x1024x24")
+step "Capture: per-frame cost on Xvfb"
+xvfb-run -a "${screen[@]}" "$bin/capture/capture_bench" --benchmark_out="$out/capture.json" \
+    --benchmark_out_format=json >&2
+step "Capture: recordings at 60 fps requested"
+xvfb-run -a "${screen[@]}" /usr/bin/time -v -o "$out/recording.time" "$bin/capture/recording_bench" 5 \
+    >"$out/recording.jsonl" 2>"$out/recording.log"
+
+step "Editing: 3,000-frame operations"
+QT_QPA_PLATFORM=offscreen "$bin/editor/editor_bench" --benchmark_out="$out/editor.json" \
+    --benchmark_out_format=json >&2
+
+step "Decoding every file and comparing it with its source frames"
+{
+    echo "Run: $(date -u '+%Y-%m-%d %H:%M UTC'), mode $mode, commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+    echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores," \
+        "$(free -g | awk '/^Mem:/ {print $2}') GB RAM, $(uname -sr); ffmpeg $(ffmpeg -version | awk 'NR==1 {print $3}')," \
+        "$(gifski --version); load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"
+    echo
+    python3 "$root/bench/scripts/report.py" "$out" "$clips" --jobs "$jobs"
+} >"$out/table.md"
+cat "$out/table.md"
