@@ -290,45 +290,82 @@ QImage scrollingFrame(const QImage &page, int index, QSize size)
 
 // ---- video ------------------------------------------------------------------
 
-QImage videoFrame(int index, QSize size)
+// The player window around the picture; the picture takes about half of it.
+const QRectF VIDEO_AREA(80, 50, 480, 270);
+
+QImage playerBackground(QSize size)
 {
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    QImage image = blank(size);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size.width() / BASE_W, size.height() / BASE_H);
+    p.fillRect(QRectF(0, 0, BASE_W, BASE_H), QColor(0x1e, 0x1f, 0x24));
+    p.setPen(QColor(0xdd, 0xdd, 0xdd));
+    p.setFont(sansFont(13, true));
+    p.drawText(QRectF(80, 14, 480, 28), Qt::AlignVCenter, QStringLiteral("holiday-clip.mp4"));
+    p.fillRect(QRectF(80, 340, 480, 6), QColor(0x44, 0x46, 0x4f));
+    p.setBrush(QColor(0xee, 0xee, 0xee));
+    p.setPen(Qt::NoPen);
+    QPainterPath play;
+    play.moveTo(84, 362);
+    play.lineTo(98, 370);
+    play.lineTo(84, 378);
+    play.closeSubpath();
+    p.drawPath(play);
+    return image;
+}
+
+QImage videoFrame(const QImage &background, int index)
+{
+    QImage image = background.copy();
+    const QSize size = image.size();
+    const double s = size.width() / BASE_W;
+    const QRect area(int(std::lround(VIDEO_AREA.x() * s)), int(std::lround(VIDEO_AREA.y() * s)),
+        int(std::lround(VIDEO_AREA.width() * s)), int(std::lround(VIDEO_AREA.height() * s)));
     const double t = index / 25.0;
-    const double sx = BASE_W / size.width();
-    const double sy = BASE_H / size.height();
     // Two soft blobs drift over a field whose hue turns slowly. Every term is
     // a product of a column and a row factor, computed once per frame.
-    const double bx1 = 320 + 200 * std::sin(t * 0.9), by1 = 210 + 120 * std::cos(t * 0.7);
-    const double bx2 = 320 + 220 * std::cos(t * 0.5 + 1), by2 = 210 + 140 * std::sin(t * 1.1);
-    std::vector<double> red(size_t(size.width())), blob1x(red.size()), blob2x(red.size()), sinX(red.size()),
-        cosX(red.size());
-    for (int x = 0; x < size.width(); ++x) {
-        const double px = x * sx;
-        red[size_t(x)] = 110 + 70 * std::sin(px / 90.0 + t);
-        blob1x[size_t(x)] = std::exp(-(px - bx1) * (px - bx1) / 9000.0);
-        blob2x[size_t(x)] = std::exp(-(px - bx2) * (px - bx2) / 12000.0);
-        sinX[size_t(x)] = std::sin(px / 120.0 + t * 0.5);
-        cosX[size_t(x)] = std::cos(px / 120.0 + t * 0.5);
+    const double bx1 = 240 + 150 * std::sin(t * 0.9), by1 = 135 + 80 * std::cos(t * 0.7);
+    const double bx2 = 240 + 160 * std::cos(t * 0.5 + 1), by2 = 135 + 90 * std::sin(t * 1.1);
+    const auto w = size_t(area.width());
+    std::vector<double> red(w), blob1x(w), blob2x(w), sinX(w), cosX(w);
+    for (size_t x = 0; x < w; ++x) {
+        const double px = double(x) / s;
+        red[x] = 110 + 70 * std::sin(px / 90.0 + t);
+        blob1x[x] = std::exp(-(px - bx1) * (px - bx1) / 6000.0);
+        blob2x[x] = std::exp(-(px - bx2) * (px - bx2) / 8000.0);
+        sinX[x] = std::sin(px / 120.0 + t * 0.5);
+        cosX[x] = std::cos(px / 120.0 + t * 0.5);
     }
     Random random(uint32_t(1000 + index));
-    for (int y = 0; y < size.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        const double py = y * sy;
+    for (int y = 0; y < area.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(area.y() + y)) + area.x();
+        const double py = y / s;
         const double green = 100 + 60 * std::sin(py / 70.0 - t * 0.8);
-        const double blob1y = 90 * std::exp(-(py - by1) * (py - by1) / 9000.0);
-        const double blob2y = 70 * std::exp(-(py - by2) * (py - by2) / 12000.0);
+        const double blob1y = 90 * std::exp(-(py - by1) * (py - by1) / 6000.0);
+        const double blob2y = 70 * std::exp(-(py - by2) * (py - by2) / 8000.0);
         const double sinY = std::sin(py / 120.0), cosY = std::cos(py / 120.0);
-        for (int x = 0; x < size.width(); ++x) {
-            const auto i = size_t(x);
-            const double glow = blob1x[i] * blob1y + blob2x[i] * blob2y;
+        for (size_t x = 0; x < w; ++x) {
+            const double glow = blob1x[x] * blob1y + blob2x[x] * blob2y;
             // Sensor-like noise, fresh every frame.
-            const int n = int(random.next() % 17) - 8;
-            const double r = red[i] + glow + n;
+            const int n = int(random.next() % 13) - 6;
+            const double r = red[x] + glow + n;
             const double g = green + glow * 0.6 + n;
-            const double b = 140 + 80 * (sinX[i] * cosY + cosX[i] * sinY) + glow * 0.3 + n;
+            const double b = 140 + 80 * (sinX[x] * cosY + cosX[x] * sinY) + glow * 0.3 + n;
             line[x] = qRgb(std::clamp(int(r), 0, 255), std::clamp(int(g), 0, 255), std::clamp(int(b), 0, 255));
         }
     }
+    // The progress bar grows and the time counts up.
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(s, s);
+    p.fillRect(QRectF(80, 340, 480.0 * (index + 1) / FRAMES, 6), QColor(0xe0, 0x4a, 0x3a));
+    p.setPen(QColor(0xcc, 0xcc, 0xcc));
+    p.setFont(sansFont(12));
+    p.drawText(QRectF(110, 360, 200, 20), Qt::AlignVCenter,
+        QStringLiteral("0:%1.%2 / 0:12")
+            .arg(index / 25, 2, 10, QLatin1Char('0'))
+            .arg(index % 25 * 4, 2, 10, QLatin1Char('0')));
     return image;
 }
 
@@ -357,7 +394,8 @@ std::optional<Clip> make(const QString &name, QSize size)
     } else if (name == QLatin1String("video")) {
         clip.fps = 25;
         clip.delaysMs = delays(9, 30, 50);
-        clip.frame = [size](int index) { return videoFrame(index, size); };
+        auto background = std::make_shared<QImage>(playerBackground(size));
+        clip.frame = [background](int index) { return videoFrame(*background, index); };
     } else {
         return std::nullopt;
     }

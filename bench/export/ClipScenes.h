@@ -17,7 +17,8 @@
 //   typing     a window that stays put while text is typed into it: a few
 //              glyphs, the caret and the status line change per frame.
 //   scrolling  a page of text and shapes moving up under a fixed toolbar.
-//   video      every pixel changes: slowly drifting colour fields and noise.
+//   video      a player window whose picture (half the frame) changes in
+//              every pixel: slowly drifting colour fields and noise.
 //
 // Consecutive frames always differ, so an encoder that merges identical frames
 // still produces one output frame per source frame and decoded GIFs can be

@@ -72,6 +72,16 @@ def fmt_bytes(n):
     return f"{n / 1e3:.1f} kB"
 
 
+def cpu_seconds(b):
+    """CPU of the export: the benchmark thread plus the tools it ran."""
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b.get("time_unit", "ns")]
+    return b["cpu_time"] * scale + b.get("cpu_children_s", 0.0)
+
+
+def fmt_export_time(b):
+    return f"{fmt_time(seconds(b))} (CPU {fmt_time(cpu_seconds(b))})"
+
+
 def fmt_fidelity(q):
     if not q:
         return ""
@@ -128,7 +138,7 @@ def export_rows(results, clips_dir, jobs, checks):
                          f"{fmt_time(seconds(staging))} for {int(staging['frames'])}", "", ""])
         if builtin:
             q = fidelity.get((clip, builtin_key))
-            rows.append(["export", subject, "GIF built-in (every quality: one file)", fmt_time(seconds(builtin)),
+            rows.append(["export", subject, "GIF built-in (every quality: one file)", fmt_export_time(builtin),
                          fmt_bytes(builtin["bytes"]), fmt_fidelity(q), ""])
         for path in ("ffmpeg", "gifski"):
             for quality in QUALITIES:
@@ -141,7 +151,7 @@ def export_rows(results, clips_dir, jobs, checks):
                 if builtin:
                     ratio = (f"built-in: {builtin['bytes'] / b['bytes']:.2f}× size, "
                              f"{seconds(builtin) / seconds(b):.2f}× time")
-                rows.append(["export", subject, f"GIF {path} {quality}", fmt_time(seconds(b)), fmt_bytes(b["bytes"]),
+                rows.append(["export", subject, f"GIF {path} {quality}", fmt_export_time(b), fmt_bytes(b["bytes"]),
                              fmt_fidelity(q), ratio])
         for quality in QUALITIES:
             key = f"mp4/{quality}"
@@ -149,7 +159,7 @@ def export_rows(results, clips_dir, jobs, checks):
             if not b:
                 continue
             ratio = f"built-in GIF: {builtin['bytes'] / b['bytes']:.1f}× size" if builtin else ""
-            rows.append(["export", subject, f"MP4 {quality}", fmt_time(seconds(b)), fmt_bytes(b["bytes"]),
+            rows.append(["export", subject, f"MP4 {quality}", fmt_export_time(b), fmt_bytes(b["bytes"]),
                          fmt_fidelity(fidelity.get((clip, key))), ratio])
 
         # The targets: smaller than ffmpeg at high with SSIM at most 0.005
@@ -171,7 +181,8 @@ def export_rows(results, clips_dir, jobs, checks):
     return rows
 
 
-def capture_rows(results):
+def capture_rows(results, memory):
+    """Capture rows; the memory per kept frame goes to `memory`."""
     runs = benchmarks(load_json(os.path.join(results, "capture.json")))
     rows = []
     labels = [("BM_X11Frame_NoExclusion", "X11 frame: grab (+ cursor, compare)"),
@@ -197,9 +208,11 @@ def capture_rows(results):
                 rows.append(["capture", r["size"], f"recording, {r['requested_fps']} fps requested, "
                              f"{r['seconds']:.1f} s", "", f"{r['fps']:.1f} frames/s kept ({int(r['frames'])})",
                              "", f"{r['fps'] / r['requested_fps'] * 100:.0f}% of requested"])
+                server = r.get("x_server_cpu_per_second", -1)
                 rows.append(["capture", r["size"], "CPU per second of recording", "",
-                             f"{r['cpu_per_second']:.2f} CPU s/s", "", ""])
-                rows.append(["editing", r["size"], "memory per kept frame (resident growth / frames)", "",
+                             f"{r['cpu_per_second']:.3f} CPU s/s" +
+                             (f" (+ {server:.3f} in the X server)" if server >= 0 else ""), "", ""])
+                memory.append(["editing", r["size"], "memory per kept frame (resident growth / frames)", "",
                              fmt_bytes(r["rss_per_frame_bytes"]), "",
                              f"{r['rss_per_frame_bytes'] / r['frame_bytes']:.2f}× the frame's pixel bytes"])
     time_path = os.path.join(results, "recording.time")
@@ -230,8 +243,9 @@ def main():
     args = parser.parse_args()
 
     checks = []
-    rows = export_rows(args.results, args.clips, args.jobs, checks) + capture_rows(args.results) + editor_rows(
-        args.results)
+    memory = []
+    rows = export_rows(args.results, args.clips, args.jobs, checks) + capture_rows(args.results, memory)
+    rows += memory + editor_rows(args.results)
     header = ["Area", "Subject", "Case", "Time", "Result", "SSIM mean / worst / PSNR", "Ratio (same run)"]
     lines = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
     lines += ["| " + " | ".join(row) + " |" for row in rows]

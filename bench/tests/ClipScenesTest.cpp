@@ -36,7 +36,7 @@ TEST(ClipScenes, EveryClipHasItsFramesDelaysAndCharacter)
     const std::map<QString, std::pair<double, double>> character {
         {QStringLiteral("typing"), {0.0, 0.05}},
         {QStringLiteral("scrolling"), {0.1, 1.0}},
-        {QStringLiteral("video"), {0.8, 1.0}},
+        {QStringLiteral("video"), {0.4, 0.7}},
     };
     ASSERT_EQ(ClipScenes::names().size(), 3);
     for (const QString &name : ClipScenes::names()) {
