@@ -44,16 +44,33 @@ def summarise(ssims, mses, expected_frames):
     }
 
 
+def picture_size(path, ffprobe="ffprobe"):
+    """'WxH' of the first video stream of a file."""
+    run = subprocess.run([ffprobe, "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=width,height",
+                          "-of", "csv=p=0:s=x", path], capture_output=True, text=True)
+    size = run.stdout.strip()
+    if run.returncode != 0 or "x" not in size or size.startswith("0x") or size.endswith("x0"):
+        raise RuntimeError(f"ffprobe could not read {path}: {run.stderr[-300:]}")
+    return size
+
+
 def measure(encoded, source_dir, expected_frames, ffmpeg="ffmpeg"):
-    """Compares `encoded` (GIF or video) with source_dir/frame%05d.png."""
+    """Compares `encoded` (GIF or video) with source_dir/frame%05d.png. A file
+    of another picture size is not compared: the result then holds only
+    'resized_to' (its 'WxH')."""
+    size = picture_size(encoded)
+    if size != picture_size(os.path.join(source_dir, "frame00000.png")):
+        return {"resized_to": size}
     with tempfile.TemporaryDirectory(prefix="quillo-ssim-") as tmp:
         ssim_file = os.path.join(tmp, "ssim.txt")
         psnr_file = os.path.join(tmp, "psnr.txt")
-        # Renumbered timestamps pair frame n with frame n; shortest=1 stops at
-        # the end of the shorter input instead of repeating its last frame,
-        # so a dropped frame shows up as a short count.
-        graph = (f"[0:v]setpts=N/(25*TB),{_FORMAT},split[a1][a2];"
-                 f"[1:v]setpts=N/(25*TB),{_FORMAT},split[b1][b2];"
+        # Renumbered timestamps pair frame n with frame n. They are set in one
+        # time base on both sides: n / 25 s in a video's 1/15360 base is not a
+        # whole number, and a rounded-down time pairs with the frame before.
+        # shortest=1 stops at the end of the shorter input instead of
+        # repeating its last frame, so a dropped frame shows up as a short count.
+        graph = (f"[0:v]settb=1/25,setpts=N,{_FORMAT},split[a1][a2];"
+                 f"[1:v]settb=1/25,setpts=N,{_FORMAT},split[b1][b2];"
                  f"[a1][b1]ssim=stats_file={ssim_file}:shortest=1[s];"
                  f"[a2][b2]psnr=stats_file={psnr_file}:shortest=1[p]")
         cmd = [ffmpeg, "-v", "error", "-nostdin", "-i", encoded, "-framerate", "25", "-start_number", "0",

@@ -51,11 +51,30 @@ class MeasureTest(unittest.TestCase):
         self.assertGreaterEqual(result["ssim_mean"], result["ssim_min"])
         self.assertGreater(result["psnr"], 25)
 
+    def test_a_video_in_its_own_time_base_pairs_by_index_too(self):
+        # Lossless H.264 at 30 fps: an MP4's time base (1/15360) does not hold
+        # n / 25 s exactly, which once paired each frame with its predecessor.
+        video = os.path.join(self.tmp.name, "lossless.mp4")
+        ffmpeg("-framerate", "30", "-start_number", "0", "-i", os.path.join(self.src, "frame%05d.png"),
+               "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv444p", video)
+        result = gifquality.measure(video, self.src, 6)
+        self.assertEqual(result["frames"], 6)
+        # Lossless, so every frame is identical to its source; neighbouring
+        # frames of testsrc differ by little, but by far more than that.
+        self.assertGreater(result["ssim_min"], 0.9999)
+        self.assertGreater(result["psnr"], 60)
+
     def test_a_missing_frame_is_reported_not_hidden(self):
         gif = self.encode_gif("short", 4, [10, 10, 10, 10])
         result = gifquality.measure(gif, self.src, 6)
         self.assertEqual(result["frames"], 4)
         self.assertFalse(result["frames_ok"])
+
+    def test_a_resized_file_is_not_compared(self):
+        small = os.path.join(self.tmp.name, "small.gif")
+        ffmpeg("-framerate", "10", "-start_number", "0", "-i", os.path.join(self.src, "frame%05d.png"),
+               "-vf", "scale=32:24", small)
+        self.assertEqual(gifquality.measure(small, self.src, 6), {"resized_to": "32x24"})
 
     def test_an_unreadable_file_raises(self):
         bad = os.path.join(self.tmp.name, "bad.gif")
