@@ -38,14 +38,19 @@ def load_json(path):
 
 
 def benchmarks(doc):
-    """Iteration runs of a Google Benchmark document, by run name."""
+    """Runs of a Google Benchmark document by name without the run options:
+    the median of repeated benchmarks, the single run of the others."""
     out = {}
     for b in (doc or {}).get("benchmarks", []):
-        if b.get("run_type", "iteration") != "iteration" or b.get("error_occurred"):
+        if b.get("error_occurred"):
+            continue
+        median = b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median"
+        if b.get("run_type", "iteration") != "iteration" and not median:
             continue
         name = b.get("run_name", b["name"])
-        name = re.sub(r"/(iterations:\d+|real_time|min_time:[0-9.]+)", "", name)
-        out[name] = b
+        name = re.sub(r"/(iterations:\d+|real_time|min_time:[0-9.]+|repeats:\d+)", "", name)
+        if median or name not in out:
+            out[name] = b
     return out
 
 
