@@ -202,8 +202,10 @@ def capture_rows(results, memory):
             b = runs.get(f"{name}/{width}")
             if not b:
                 continue
-            ratio = f"{seconds(b) / seconds(copy):.1f}× memcpy" if copy and name != "BM_Memcpy" else ""
-            rows.append(["capture", f"{width}x{height}", label, fmt_time(seconds(b)) + " per frame",
+            ratio = (f"{seconds(b) / seconds(copy):.1f}× memcpy (CPU {cpu_seconds(b) / cpu_seconds(copy):.1f}×)"
+                     if copy and name != "BM_Memcpy" else "")
+            rows.append(["capture", f"{width}x{height}", label,
+                         f"{fmt_time(seconds(b))} per frame (CPU {fmt_time(cpu_seconds(b))})",
                          f"{1 / seconds(b):.0f} frames/s max", "", ratio])
     path = os.path.join(results, "recording.jsonl")
     if os.path.exists(path):
