@@ -4,7 +4,7 @@
 #
 #   bench/run.sh            the default run (about 8 minutes on 2 cores)
 #   bench/run.sh --quick    the 640 x 420 clips at quality high only
-#   bench/run.sh --full     every clip at every quality at both sizes (an hour)
+#   bench/run.sh --full     every clip at every quality at both sizes (an hour or more)
 #
 # Environment: QUILLO_BENCH_BUILD (build folder, default build-bench),
 # QUILLO_BENCH_OUT (results, default <build>/bench-results), JOBS (parallel
