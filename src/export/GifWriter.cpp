@@ -269,6 +269,34 @@ void countColors(ColorTable &counts, const QImage &rgba, const QRect &area)
     }
 }
 
+// Adds the pixels of `area` that differ from `previous`: what a delta frame
+// draws. Counting the whole changed rectangle instead would weigh the static
+// background inside it once per frame, and the palette would spend its
+// entries on that background at the cost of what actually moves.
+void countChangedColors(ColorTable &counts, const QImage &previous, const QImage &rgba, const QRect &area)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const uint32_t *was = row(previous, y);
+        const uint32_t *line = row(rgba, y);
+        uint32_t last = 0;
+        uint32_t run = 0;
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (line[x] == was[x])
+                continue;
+            if (line[x] == last && run > 0) {
+                ++run;
+                continue;
+            }
+            if (run > 0)
+                counts[last] += run;
+            last = line[x];
+            run = 1;
+        }
+        if (run > 0)
+            counts[last] += run;
+    }
+}
+
 liq_color toLiq(uint32_t rgba)
 {
     liq_color color;
@@ -525,7 +553,9 @@ GifWriter::Status GifWriter::write(
         for (size_t i = 0; i < images.size(); ++i) {
             QImage current = prepare(i);
             drawn[i] = (!delta || i == 0) ? current.rect() : changedRect(previous, current);
-            if (!drawn[i].isEmpty())
+            if (!drawn[i].isEmpty() && delta && i > 0)
+                countChangedColors(counts, previous, current, drawn[i]);
+            else if (!drawn[i].isEmpty())
                 countColors(counts, current, drawn[i]);
             previous = std::move(current);
         }

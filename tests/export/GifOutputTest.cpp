@@ -147,6 +147,43 @@ TEST(BuiltInGif, ManyColoursAreQuantisedWellAndFewColoursKeptExactly)
     expectFramesMatch(dir.filePath("flat.gif"), *flat, std::numeric_limits<double>::infinity());
 }
 
+TEST(BuiltInGif, WhatChangesGetsThePaletteNotTheStillBackgroundAroundIt)
+{
+    // A screen recording in miniature: a still backdrop of many colours, and
+    // two small patches in opposite corners that change every frame, so each
+    // frame's changed rectangle spans the whole backdrop. The patches must
+    // come back as well as the backdrop, in every frame.
+    constexpr int W = 160, H = 100, PATCH = 10, FRAMES = 24;
+    QImage backdrop(W, H, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            backdrop.setPixel(x, y, qRgb(60 + x / 2, 90 + y / 2, 160 - x / 4));
+    GifFrameList frames;
+    for (int i = 0; i < FRAMES; ++i) {
+        QImage image = backdrop.copy();
+        for (const QPoint corner : {QPoint(0, 0), QPoint(W - PATCH, H - PATCH)}) {
+            for (int y = 0; y < PATCH; ++y)
+                for (int x = 0; x < PATCH; ++x)
+                    image.setPixel(corner + QPoint(x, y),
+                        QColor::fromHsv((i * 47 + x * 9 + corner.x()) % 360, 255 - y * 8, 255).rgb());
+        }
+        frames.push_back(std::make_shared<GifFrame>(image, 50));
+    }
+    const GifProject project(std::move(frames), 20, 0);
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(builtIn(project, dir.filePath("patches.gif")).ok);
+    const QList<QImage> decoded = decodeGifFrames(dir.filePath("patches.gif"));
+    ASSERT_EQ(decoded.size(), FRAMES);
+    for (int i = 0; i < FRAMES; ++i) {
+        SCOPED_TRACE(i);
+        const QImage &source = project.frames[size_t(i)]->image;
+        for (const QRect patch : {QRect(0, 0, PATCH, PATCH), QRect(W - PATCH, H - PATCH, PATCH, PATCH)})
+            EXPECT_GE(psnr(decoded[i].copy(patch), source.copy(patch)), 30);
+        EXPECT_GE(psnr(decoded[i], source), 30);
+    }
+}
+
 TEST(BuiltInGif, DelaysHaveAFloorAndTheOverrideReplacesThem)
 {
     struct Case {

@@ -1,0 +1,263 @@
+// A whole recording through the capture engine on the X11 backend: frames
+// per second sustained at 60 fps requested, CPU seconds per second of
+// recording, and the resident memory each kept frame adds. A window inside the
+// region changes colour every few milliseconds, so every grab finds a new
+// picture, and a second window is excluded as the recording frame's own
+// windows are. Prints one JSON object per region size.
+//
+//   xvfb-run -a -s "-screen 0 1280x1024x24" ./recording_bench [seconds]
+#include "capture/CaptureEngine.h"
+#include "capture/x11/X11CaptureService.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QGuiApplication>
+#include <QTimer>
+
+#include <xcb/xcb.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+constexpr int SCREEN_H = 1024;
+
+double cpuSeconds(int who)
+{
+    rusage usage {};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Resident set size in bytes.
+double residentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return double(resident) * double(sysconf(_SC_PAGESIZE));
+}
+
+// Runs the event loop until `done` holds, looking every 5 ms. The loop sleeps
+// in between, as the program's own does, so the CPU figure is the recording's
+// and not a polling loop's.
+// The X server of $DISPLAY when it is an Xvfb of this machine: its process id,
+// or 0. Its CPU is part of every grab (it copies the screen into the shared
+// segment).
+pid_t xServerPid()
+{
+    const QString display = qEnvironmentVariable("DISPLAY");
+    if (!display.startsWith(QLatin1Char(':')))
+        return 0;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        if (!number)
+            continue;
+        QFile file(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> args = file.readAll().split('\0');
+        if (!args.isEmpty() && args[0].endsWith("Xvfb") && args.contains(display.toLocal8Bit()))
+            return pid;
+    }
+    return 0;
+}
+
+// CPU seconds a process has used so far; 0 when it cannot be read.
+double processCpuSeconds(pid_t pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = file.readAll();
+    // Fields after the parenthesised command name: state is the 3rd field,
+    // utime and stime the 14th and 15th.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+bool spinUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    poll.start(5);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
+// Windows on their own connection: one that keeps changing inside the region,
+// one to exclude.
+class Scene {
+public:
+    bool open()
+    {
+        m_connection = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(m_connection))
+            return false;
+        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+        if (screen->width_in_pixels < 1280 || screen->height_in_pixels < 840 || screen->root_depth != 24)
+            return false;
+        window(screen->root, 0, 0, 1280, 840, 0x30506a);
+        m_changing = window(screen->root, 100, 100, 200, 120, 0);
+        excluded = window(screen->root, 80, 330, 480, 64, 0xff00ff);
+        xcb_flush(m_connection);
+        return true;
+    }
+
+    ~Scene()
+    {
+        stopAnimating();
+        if (m_connection)
+            xcb_disconnect(m_connection);
+    }
+
+    void startAnimating()
+    {
+        m_running = true;
+        m_thread = std::thread([this] {
+            const double before = cpuSeconds(RUSAGE_THREAD);
+            uint32_t pixel = 0;
+            while (m_running) {
+                pixel = (pixel + 0x010307) & 0xffffff;
+                xcb_change_window_attributes(m_connection, m_changing, XCB_CW_BACK_PIXEL, &pixel);
+                xcb_clear_area(m_connection, 0, m_changing, 0, 0, 0, 0);
+                xcb_flush(m_connection);
+                std::this_thread::sleep_for(std::chrono::milliseconds(4));
+            }
+            animatorCpu = cpuSeconds(RUSAGE_THREAD) - before;
+        });
+    }
+
+    void stopAnimating()
+    {
+        m_running = false;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    xcb_window_t excluded = 0;
+    // CPU seconds the animating thread used: not the recording's.
+    double animatorCpu = 0;
+
+private:
+    xcb_window_t window(xcb_window_t root, int x, int y, int w, int h, uint32_t pixel)
+    {
+        const xcb_window_t id = xcb_generate_id(m_connection);
+        const uint32_t values[] = {pixel, 1};
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, id, root, int16_t(x), int16_t(y), uint16_t(w),
+            uint16_t(h), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+            XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        xcb_map_window(m_connection, id);
+        return id;
+    }
+
+    xcb_connection_t *m_connection = nullptr;
+    xcb_window_t m_changing = 0;
+    std::atomic<bool> m_running {false};
+    std::thread m_thread;
+};
+
+// Records the top-left w x h pixels for `seconds` and prints the figures.
+bool record(Scene &scene, int w, int h, double seconds)
+{
+    auto service = std::make_shared<X11CaptureService>(1.0);
+    auto engine = std::make_shared<CaptureEngine>(service);
+    engine->fps = 60;
+    engine->showsCursor = true;
+    engine->excludedWindowNumbers = {int64_t(scene.excluded)};
+    int64_t kept = 0;
+    engine->onFrame = [&kept](int64_t n) { kept = n; };
+    const ScreenInfo screen {QStringLiteral("screen"), {0, 0, 1280, double(SCREEN_H)}, 1.0};
+    const Rect region {0, double(SCREEN_H - h), double(w), double(h)};
+
+    const double rssBefore = residentBytes();
+    bool started = false;
+    std::optional<CaptureFailure> failure;
+    scene.startAnimating();
+    engine->start(region, screen, [&](std::optional<CaptureFailure> error) {
+        started = true;
+        failure = error;
+    });
+    if (!spinUntil([&] { return started; }, 10000) || failure) {
+        std::fprintf(stderr, "recording_bench: the recording did not start: %s\n",
+            failure ? qPrintable(failure->toString()) : "no answer");
+        scene.stopAnimating();
+        return false;
+    }
+    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+    const pid_t server = xServerPid();
+    const double serverBefore = processCpuSeconds(server);
+    QElapsedTimer timer;
+    timer.start();
+    const int64_t countAtStart = kept;
+    spinUntil([&] { return timer.elapsed() >= qint64(seconds * 1000); }, int(seconds * 1000) + 1000);
+    const int64_t countAtStop = kept;
+    const double window = double(timer.nsecsElapsed()) / 1e9;
+    bool stopped = false;
+    GifProjectRef project;
+    engine->stop([&](GifProjectRef p) {
+        project = std::move(p);
+        stopped = true;
+    });
+    spinUntil([&] { return stopped; }, 20000);
+    const double elapsed = double(timer.nsecsElapsed()) / 1e9;
+    scene.stopAnimating();
+    const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore - scene.animatorCpu;
+    // -1 when the server's process is not known.
+    const double serverCpu = server > 0 ? processCpuSeconds(server) - serverBefore : -elapsed;
+    const double rssAfter = residentBytes();
+    if (!project || project->frames.empty()) {
+        std::fprintf(stderr, "recording_bench: no frames were recorded\n");
+        return false;
+    }
+    const double frames = double(project->frames.size());
+    // Frames counted while the clock ran; the delays cannot tell, being
+    // rounded to whole milliseconds (16.67 ms becomes 17).
+    const double fps = double(countAtStop - countAtStart) / window;
+    std::printf("{\"size\": \"%dx%d\", \"requested_fps\": 60, \"seconds\": %.3f, \"frames\": %.0f, \"fps\": %.2f, "
+                "\"cpu_per_second\": %.3f, \"x_server_cpu_per_second\": %.3f, \"rss_growth_bytes\": %.0f, "
+                "\"rss_per_frame_bytes\": %.0f, "
+                "\"frame_bytes\": %d}\n",
+        w, h, elapsed, frames, fps, cpu / elapsed, serverCpu / elapsed, rssAfter - rssBefore,
+        (rssAfter - rssBefore) / frames, w * h * 4);
+    std::fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 5.0;
+    Scene scene;
+    if (!scene.open()) {
+        std::fprintf(stderr, "recording_bench: needs an X display with a 24-bit screen of at least 1280x840\n");
+        return 1;
+    }
+    for (const QSize size : {QSize(640, 420), QSize(1280, 840)}) {
+        if (!record(scene, size.width(), size.height(), seconds))
+            return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,269 @@
+#!/usr/bin/env python3
+"""Turns one benchmark run into one Markdown table.
+
+Reads what bench/run.sh left in its results folder:
+  export.json      export_bench (Google Benchmark JSON)
+  capture.json     capture_bench (Google Benchmark JSON)
+  recording.jsonl  recording_bench, one JSON object per region size
+  recording.time   /usr/bin/time -v of the recording run
+  editor.json      editor_bench (Google Benchmark JSON)
+and decodes every exported file to compare it with its source frames
+(gifquality.py). Every ratio compares two figures of this same run.
+
+  report.py <results-dir> <clips-dir> [--jobs N]
+"""
+
+import argparse
+import concurrent.futures
+import json
+import math
+import os
+import re
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import gifquality  # noqa: E402
+
+PATH_LABEL = {"imageIO": "built-in", "ffmpeg": "ffmpeg", "gifski": "gifski"}
+QUALITIES = ["low", "medium", "high", "max"]
+# gifski's own default --quality is 90, which is what "high" passes.
+GIFSKI_DEFAULT = "high"
+
+
+def load_json(path):
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        return json.load(f)
+
+
+def benchmarks(doc):
+    """Runs of a Google Benchmark document by name without the run options:
+    the median of repeated benchmarks, the single run of the others."""
+    out = {}
+    for b in (doc or {}).get("benchmarks", []):
+        if b.get("error_occurred"):
+            continue
+        median = b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median"
+        if b.get("run_type", "iteration") != "iteration" and not median:
+            continue
+        name = b.get("run_name", b["name"])
+        name = re.sub(r"/(iterations:\d+|real_time|min_time:[0-9.]+|repeats:\d+)", "", name)
+        if median or name not in out:
+            out[name] = b
+    return out
+
+
+def seconds(b):
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b.get("time_unit", "ns")]
+    return b["real_time"] * scale
+
+
+def fmt_time(s):
+    if s is None:
+        return ""
+    if s >= 1:
+        return f"{s:.2f} s"
+    if s >= 1e-3:
+        return f"{s * 1e3:.1f} ms"
+    return f"{s * 1e6:.0f} µs"
+
+
+def fmt_bytes(n):
+    if n is None:
+        return ""
+    if n >= 1e6:
+        return f"{n / 1e6:.2f} MB"
+    return f"{n / 1e3:.1f} kB"
+
+
+def cpu_seconds(b):
+    """CPU of the export: the benchmark thread plus the tools it ran."""
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b.get("time_unit", "ns")]
+    return b["cpu_time"] * scale + b.get("cpu_children_s", 0.0)
+
+
+def fmt_export_time(b):
+    return f"{fmt_time(seconds(b))} (CPU {fmt_time(cpu_seconds(b))})"
+
+
+def fmt_fidelity(q):
+    if not q:
+        return ""
+    if "resized_to" in q:
+        return f"not compared: the file is {q['resized_to']}"
+    psnr = "inf" if math.isinf(q["psnr"]) else f"{q['psnr']:.1f}"
+    text = f"{q['ssim_mean']:.4f} / {q['ssim_min']:.4f} / {psnr} dB"
+    if not q["frames_ok"]:
+        text += f" ({q['frames']} frames!)"
+    return text
+
+
+def clip_order(name):
+    clip, size = name.split("-")
+    order = {"typing": 0, "scrolling": 1, "video": 2}
+    return (int(size.split("x")[0]), order.get(clip, 9), clip)
+
+
+def export_rows(results, clips_dir, jobs, checks):
+    runs = benchmarks(load_json(os.path.join(results, "export.json")))
+    by_clip = {}
+    for name, b in runs.items():
+        parts = name.split("/")
+        by_clip.setdefault(parts[0], {})["/".join(parts[1:])] = b
+
+    # Fidelity of every file, two decoders at a time.
+    files = {}
+    for clip, entries in by_clip.items():
+        for key, b in entries.items():
+            parts = key.split("/")
+            if parts[0] == "gif":
+                files[(clip, key)] = os.path.join(results, "files", clip, f"{parts[1]}-{parts[2]}.gif")
+            elif parts[0] == "mp4":
+                files[(clip, key)] = os.path.join(results, "files", clip, f"mp4-{parts[1]}.mp4")
+    fidelity = {}
+    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+        futures = {pool.submit(gifquality.measure, path, os.path.join(clips_dir, k[0]),
+                               int(by_clip[k[0]][k[1]].get("frames", 300))): k
+                   for k, path in files.items() if os.path.exists(path)}
+        for future in concurrent.futures.as_completed(futures):
+            try:
+                fidelity[futures[future]] = future.result()
+            except Exception as error:  # a file ffmpeg cannot read is a finding, not a crash
+                print(f"report: {futures[future]}: {error}", file=sys.stderr)
+
+    rows = []
+    for clip in sorted(by_clip, key=clip_order):
+        entries = by_clip[clip]
+        subject = clip.replace("-", " ")
+        builtin_key = next((k for k in entries if k.startswith("gif/imageIO/")), None)
+        builtin = entries.get(builtin_key) if builtin_key else None
+        staging = entries.get("staging")
+        if staging:
+            per_frame = seconds(staging) / staging["frames"]
+            rows.append(["export", subject, "staging: one PNG per frame", fmt_time(per_frame) + " per frame",
+                         f"{fmt_time(seconds(staging))} for {int(staging['frames'])}", "", ""])
+        if builtin:
+            q = fidelity.get((clip, builtin_key))
+            rows.append(["export", subject, "GIF built-in (every quality: one file)", fmt_export_time(builtin),
+                         fmt_bytes(builtin["bytes"]), fmt_fidelity(q), ""])
+        for path in ("ffmpeg", "gifski"):
+            for quality in QUALITIES:
+                key = f"gif/{path}/{quality}"
+                b = entries.get(key)
+                if not b:
+                    continue
+                q = fidelity.get((clip, key))
+                ratio = ""
+                if builtin:
+                    ratio = (f"built-in: {builtin['bytes'] / b['bytes']:.2f}× size, "
+                             f"{seconds(builtin) / seconds(b):.2f}× time")
+                rows.append(["export", subject, f"GIF {path} {quality}", fmt_export_time(b), fmt_bytes(b["bytes"]),
+                             fmt_fidelity(q), ratio])
+        for quality in QUALITIES:
+            key = f"mp4/{quality}"
+            b = entries.get(key)
+            if not b:
+                continue
+            ratio = f"built-in GIF: {builtin['bytes'] / b['bytes']:.1f}× size" if builtin else ""
+            rows.append(["export", subject, f"MP4 {quality}", fmt_export_time(b), fmt_bytes(b["bytes"]),
+                         fmt_fidelity(fidelity.get((clip, key))), ratio])
+
+        # The targets: smaller than ffmpeg at high with SSIM at most 0.005
+        # lower; at least twice as fast as gifski at its default quality.
+        ff = entries.get("gif/ffmpeg/high")
+        gs = entries.get(f"gif/gifski/{GIFSKI_DEFAULT}")
+        if builtin and ff and clip.split("-")[0] in ("typing", "scrolling"):
+            bq, fq = fidelity.get((clip, builtin_key)), fidelity.get((clip, "gif/ffmpeg/high"))
+            if bq and fq and "resized_to" not in bq and "resized_to" not in fq:
+                ok = builtin["bytes"] < ff["bytes"] and bq["ssim_mean"] >= fq["ssim_mean"] - 0.005
+                checks.append(f"{'PASS' if ok else 'FAIL'} {clip}: built-in {fmt_bytes(builtin['bytes'])} vs ffmpeg "
+                              f"high {fmt_bytes(ff['bytes'])} ({builtin['bytes'] / ff['bytes']:.2f}×), mean SSIM "
+                              f"{bq['ssim_mean']:.4f} vs {fq['ssim_mean']:.4f} "
+                              f"({bq['ssim_mean'] - fq['ssim_mean']:+.4f}, floor -0.005)")
+        if builtin and gs:
+            speedup = seconds(gs) / seconds(builtin)
+            checks.append(f"{'PASS' if speedup >= 2 else 'FAIL'} {clip}: built-in {speedup:.1f}× faster than gifski "
+                          f"at its default quality ({fmt_time(seconds(builtin))} vs {fmt_time(seconds(gs))})")
+    return rows
+
+
+def capture_rows(results, memory):
+    """Capture rows; the memory per kept frame goes to `memory`."""
+    runs = benchmarks(load_json(os.path.join(results, "capture.json")))
+    rows = []
+    labels = [("BM_X11Frame_NoExclusion", "X11 frame: grab (+ cursor, compare)"),
+              ("BM_X11Frame_OneExcludedWindow", "X11 frame: grab + one excluded window composed out"),
+              ("BM_ConvertBgrx", "conversion BGRX → frame format"),
+              ("BM_Memcpy", "memcpy of the same bytes")]
+    for width, height in ((640, 420), (1280, 840)):
+        copy = runs.get(f"BM_Memcpy/{width}")
+        for name, label in labels:
+            b = runs.get(f"{name}/{width}")
+            if not b:
+                continue
+            ratio = (f"{seconds(b) / seconds(copy):.1f}× memcpy (CPU {cpu_seconds(b) / cpu_seconds(copy):.1f}×)"
+                     if copy and name != "BM_Memcpy" else "")
+            rows.append(["capture", f"{width}x{height}", label,
+                         f"{fmt_time(seconds(b))} per frame (CPU {fmt_time(cpu_seconds(b))})",
+                         f"{1 / seconds(b):.0f} frames/s max", "", ratio])
+    path = os.path.join(results, "recording.jsonl")
+    if os.path.exists(path):
+        with open(path) as f:
+            for line in f:
+                if not line.strip():
+                    continue
+                r = json.loads(line)
+                rows.append(["capture", r["size"], f"recording, {r['requested_fps']} fps requested, "
+                             f"{r['seconds']:.1f} s", "", f"{r['fps']:.1f} frames/s kept ({int(r['frames'])})",
+                             "", f"{r['fps'] / r['requested_fps'] * 100:.0f}% of requested"])
+                server = r.get("x_server_cpu_per_second", -1)
+                rows.append(["capture", r["size"], "CPU per second of recording", "",
+                             f"{r['cpu_per_second']:.3f} CPU s/s" +
+                             (f" (+ {server:.3f} in the X server)" if server >= 0 else ""), "", ""])
+                memory.append(["editing", r["size"], "memory per kept frame (resident growth / frames)", "",
+                             fmt_bytes(r["rss_per_frame_bytes"]), "",
+                             f"{r['rss_per_frame_bytes'] / r['frame_bytes']:.2f}× the frame's pixel bytes"])
+    time_path = os.path.join(results, "recording.time")
+    if os.path.exists(time_path):
+        with open(time_path) as f:
+            text = f.read()
+        m = re.search(r"Maximum resident set size \(kbytes\): (\d+)", text)
+        if m:
+            rows.append(["capture", "both sizes", "recording run, peak resident set (/usr/bin/time -v)", "",
+                         fmt_bytes(int(m.group(1)) * 1024), "", ""])
+    return rows
+
+
+def editor_rows(results):
+    runs = benchmarks(load_json(os.path.join(results, "editor.json")))
+    labels = {"BM_Reverse": "reverse", "BM_DeleteHalf": "delete half the frames", "BM_SpeedChange": "speed change",
+              "BM_Undo": "undo of a delay change", "BM_CropAll": "crop every frame",
+              "BM_ResizeAll": "resize every frame to 320 x 210"}
+    return [["editing", "3,000 frames 640x420", label, fmt_time(seconds(runs[name])), "", "", ""]
+            for name, label in labels.items() if name in runs]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("results")
+    parser.add_argument("clips")
+    parser.add_argument("--jobs", type=int, default=2)
+    args = parser.parse_args()
+
+    checks = []
+    memory = []
+    rows = export_rows(args.results, args.clips, args.jobs, checks) + capture_rows(args.results, memory)
+    rows += memory + editor_rows(args.results)
+    header = ["Area", "Subject", "Case", "Time", "Result", "SSIM mean / worst / PSNR", "Ratio (same run)"]
+    lines = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
+    lines += ["| " + " | ".join(row) + " |" for row in rows]
+    print("\n".join(lines))
+    if checks:
+        print()
+        for check in checks:
+            print(f"- {check}")
+
+
+if __name__ == "__main__":
+    main()

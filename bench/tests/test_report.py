@@ -1,0 +1,102 @@
+"""The table's arithmetic: which runs it reads, and the pass/fail lines."""
+
+import json
+import os
+import tempfile
+import unittest
+from unittest import mock
+
+import report
+
+
+def run(name, ms, **counters):
+    b = {"name": name, "run_name": name, "run_type": "iteration", "real_time": ms, "cpu_time": ms / 2,
+         "time_unit": "ms"}
+    b.update(counters)
+    return b
+
+
+class BenchmarksTest(unittest.TestCase):
+    def test_run_options_are_dropped_and_the_median_wins(self):
+        doc = {"benchmarks": [
+            run("typing-640x420/gif/imageIO/high/iterations:1/real_time", 500, bytes=1000),
+            run("BM_Memcpy/640/min_time:0.300/repeats:3", 0.05),
+            {"name": "BM_Memcpy/640/min_time:0.300/repeats:3_mean", "run_name": "BM_Memcpy/640/min_time:0.300/repeats:3",
+             "run_type": "aggregate", "aggregate_name": "mean", "real_time": 0.04, "cpu_time": 0.04, "time_unit": "ms"},
+            {"name": "BM_Memcpy/640/min_time:0.300/repeats:3_median",
+             "run_name": "BM_Memcpy/640/min_time:0.300/repeats:3", "run_type": "aggregate",
+             "aggregate_name": "median", "real_time": 0.02, "cpu_time": 0.02, "time_unit": "ms"},
+            dict(run("typing-640x420/gif/gifski/high/iterations:1/real_time", 1), error_occurred=True),
+        ]}
+        runs = report.benchmarks(doc)
+        self.assertEqual(sorted(runs), ["BM_Memcpy/640", "typing-640x420/gif/imageIO/high"])
+        self.assertAlmostEqual(report.seconds(runs["BM_Memcpy/640"]), 0.02e-3)
+        self.assertAlmostEqual(report.seconds(runs["typing-640x420/gif/imageIO/high"]), 0.5)
+
+    def test_times_and_sizes_read_as_people_write_them(self):
+        self.assertEqual(report.fmt_time(2.5), "2.50 s")
+        self.assertEqual(report.fmt_time(0.0123), "12.3 ms")
+        self.assertEqual(report.fmt_time(42e-6), "42 µs")
+        self.assertEqual(report.fmt_bytes(206028), "206.0 kB")
+        self.assertEqual(report.fmt_bytes(23.73e6), "23.73 MB")
+
+
+class TargetsTest(unittest.TestCase):
+    """The Done-when lines: smaller than ffmpeg "high" with SSIM at most 0.005
+    lower on typing and scrolling, at least twice as fast as gifski "high"."""
+
+    def checks(self, builtin_bytes, builtin_ssim, builtin_ms, gifski_ms=10000.0, clip="typing-640x420",
+               gifski_fidelity=None):
+        with tempfile.TemporaryDirectory() as results:
+            doc = {"benchmarks": [
+                run(f"{clip}/gif/imageIO/high/iterations:1/real_time", builtin_ms, bytes=builtin_bytes, frames=300),
+                run(f"{clip}/gif/ffmpeg/high/iterations:1/real_time", 5000, bytes=1000, frames=300),
+                run(f"{clip}/gif/gifski/high/iterations:1/real_time", gifski_ms, bytes=1500, frames=300),
+            ]}
+            with open(os.path.join(results, "export.json"), "w") as f:
+                json.dump(doc, f)
+            for name in ("imageIO-high", "ffmpeg-high", "gifski-high"):
+                os.makedirs(os.path.join(results, "files", clip), exist_ok=True)
+                open(os.path.join(results, "files", clip, name + ".gif"), "w").close()
+
+            def measure(path, source, frames):
+                if "imageIO" in path:
+                    return {"frames": 300, "ssim_mean": builtin_ssim, "ssim_min": builtin_ssim, "psnr": 40.0,
+                            "frames_ok": True}
+                if "gifski" in path and gifski_fidelity:
+                    return gifski_fidelity
+                return {"frames": 300, "ssim_mean": 0.99, "ssim_min": 0.98, "psnr": 45.0, "frames_ok": True}
+
+            checks = []
+            with mock.patch.object(report.gifquality, "measure", side_effect=measure):
+                rows = report.export_rows(results, "/clips", 1, checks)
+            return rows, checks
+
+    def test_smaller_and_as_good_passes(self):
+        _, checks = self.checks(builtin_bytes=900, builtin_ssim=0.986, builtin_ms=1000)
+        self.assertEqual([c.split()[0] for c in checks], ["PASS", "PASS"])
+
+    def test_a_larger_file_or_ssim_beyond_the_margin_fails(self):
+        _, checks = self.checks(builtin_bytes=1001, builtin_ssim=0.99, builtin_ms=1000)
+        self.assertTrue(checks[0].startswith("FAIL"))
+        _, checks = self.checks(builtin_bytes=900, builtin_ssim=0.984, builtin_ms=1000)
+        self.assertTrue(checks[0].startswith("FAIL"))
+
+    def test_less_than_twice_as_fast_as_gifski_fails(self):
+        _, checks = self.checks(builtin_bytes=900, builtin_ssim=0.99, builtin_ms=5100)
+        self.assertTrue(checks[1].startswith("FAIL"))
+        self.assertIn("2.0× faster", self.checks(900, 0.99, 5000)[1][1])
+
+    def test_video_has_no_size_target_and_resized_files_are_shown_not_compared(self):
+        _, checks = self.checks(builtin_bytes=5000, builtin_ssim=0.5, builtin_ms=1000, clip="video-640x420")
+        self.assertEqual(len(checks), 1)
+        self.assertIn("faster than gifski", checks[0])
+        rows, _ = self.checks(900, 0.99, 1000, gifski_fidelity={"resized_to": "426x280"})
+        gifski = [r for r in rows if r[2] == "GIF gifski high"][0]
+        self.assertEqual(gifski[5], "not compared: the file is 426x280")
+        # Ratios are built-in over the other path, from the same run.
+        self.assertEqual(gifski[6], "built-in: 0.60× size, 0.10× time")
+
+
+if __name__ == "__main__":
+    unittest.main()
