@@ -67,13 +67,15 @@ void FrameStripView::pruneCache()
 
 const QPixmap &FrameStripView::thumbnail(const GifFrameRef &frame)
 {
+    const qint64 imageKey = frame->image.cacheKey();
     auto it = m_thumbCache.find(frame);
-    if (it == m_thumbCache.end()) {
+    if (it == m_thumbCache.end() || it->second.imageKey != imageKey) {
         // The full bitmap, scaled at draw time: no downscaled copy to keep in step.
-        it = m_thumbCache.emplace(frame, QPixmap::fromImage(frame->image)).first;
+        m_thumbCache[frame] = {imageKey, QPixmap::fromImage(frame->image)};
+        it = m_thumbCache.find(frame);
         ++m_thumbnailsMade;
     }
-    return it->second;
+    return it->second.pixmap;
 }
 
 std::optional<int64_t> FrameStripView::indexAt(double x, int64_t frameCount)

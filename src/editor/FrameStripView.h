@@ -79,8 +79,14 @@ private:
     std::set<int64_t> m_selected;
 
     // Keyed by frame object, not index: a reorder keeps every thumbnail, and
-    // the copies the undo history brings back get their own.
-    std::map<std::weak_ptr<GifFrame>, QPixmap, std::owner_less<std::weak_ptr<GifFrame>>> m_thumbCache;
+    // the copies the undo history brings back get their own. Crop and resize
+    // give a frame a new image in place, so each entry also remembers the
+    // image it was made from.
+    struct Thumbnail {
+        qint64 imageKey;
+        QPixmap pixmap;
+    };
+    std::map<std::weak_ptr<GifFrame>, Thumbnail, std::owner_less<std::weak_ptr<GifFrame>>> m_thumbCache;
     int m_thumbnailsMade = 0;
 
     std::optional<int64_t> m_pressIndex;
