@@ -65,17 +65,17 @@ void FrameStripView::pruneCache()
     }
 }
 
-const QPixmap &FrameStripView::thumbnail(const GifFrameRef &frame)
+const QImage &FrameStripView::thumbnail(const GifFrameRef &frame)
 {
     const qint64 imageKey = frame->image.cacheKey();
     auto it = m_thumbCache.find(frame);
     if (it == m_thumbCache.end() || it->second.imageKey != imageKey) {
         // The full bitmap, scaled at draw time: no downscaled copy to keep in step.
-        m_thumbCache[frame] = {imageKey, QPixmap::fromImage(frame->image)};
+        m_thumbCache[frame] = {imageKey, frame->image};
         it = m_thumbCache.find(frame);
         ++m_thumbnailsMade;
     }
-    return it->second.pixmap;
+    return it->second.image;
 }
 
 std::optional<int64_t> FrameStripView::indexAt(double x, int64_t frameCount)
@@ -221,7 +221,7 @@ void FrameStripView::paintEvent(QPaintEvent *)
             const QSizeF shown(w * scale, h * scale);
             const QRectF target(box.center().x() - shown.width() / 2, box.center().y() - shown.height() / 2,
                 shown.width(), shown.height());
-            p.drawPixmap(target, thumbnail(frame), QRectF(0, 0, w, h));
+            p.drawImage(target, thumbnail(frame), QRectF(0, 0, w, h));
         }
         if (i == m_current) {
             p.setPen(QPen(lime, 2));

@@ -173,3 +173,14 @@ TEST(FrameStripView, ThumbnailShowsAnImageReplacedInPlace)
     EXPECT_EQ(f.strip.thumbnailsMade(), 2);
     EXPECT_EQ(f.strip.cachedThumbnailCount(), 1u);
 }
+
+TEST(FrameStripView, ThumbnailsShareTheFramesPixels)
+{
+    // A long recording must not be held twice: once by the frames, once more
+    // by the strip.
+    StripFixture f(3);
+    f.strip.grab();
+    ASSERT_EQ(f.strip.cachedThumbnailCount(), 3u);
+    for (const GifFrameRef &frame : f.strip.frames())
+        EXPECT_FALSE(frame->image.isDetached());
+}
