@@ -115,7 +115,9 @@ QString EditorController::proposedExportName(const QString &ext)
 QString EditorController::proposedExportDir()
 {
     const QString stored = Settings::string(kLastDirKey);
-    if (!stored.isEmpty() && QFileInfo::exists(stored))
+    // Only a folder: a path that names a file (remembered from an export
+    // that failed) would open the dialog nowhere.
+    if (!stored.isEmpty() && QFileInfo(stored).isDir())
         return stored;
     return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
 }
