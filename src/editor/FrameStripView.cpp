@@ -4,6 +4,7 @@
 #include "editor/EditorStyle.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollArea>
 
@@ -182,8 +183,11 @@ void FrameStripView::mouseReleaseEvent(QMouseEvent *event)
 
 // --- drawing
 
-void FrameStripView::paintEvent(QPaintEvent *)
+void FrameStripView::paintEvent(QPaintEvent *event)
 {
+    // Only the slots in the exposed part are drawn: a recording of thousands of
+    // frames would otherwise be drawn in full at every playback step.
+    const QRectF exposed = QRectF(event->rect()).adjusted(-4, 0, 4, 0);
     QPainter p(this);
     p.fillRect(rect(), QColor::fromRgbF(0.14f, 0.14f, 0.14f));
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -203,6 +207,8 @@ void FrameStripView::paintEvent(QPaintEvent *)
             box = box.translated(m_dragX, 0).adjusted(1, 1, -1, -1);
             tintAlpha = 0.38;
         }
+        if (!exposed.intersects(QRectF(slotX, 0, boxW, height())) && !exposed.intersects(box))
+            continue;
         p.setPen(Qt::NoPen);
         if (isSelected) {
             QColor tint = lime;
