@@ -115,7 +115,9 @@ QString EditorController::proposedExportName(const QString &ext)
 QString EditorController::proposedExportDir()
 {
     const QString stored = Settings::string(kLastDirKey);
-    if (!stored.isEmpty() && QFileInfo::exists(stored))
+    // Only a folder: a path that names a file (remembered from an export
+    // that failed) would open the dialog nowhere.
+    if (!stored.isEmpty() && QFileInfo(stored).isDir())
         return stored;
     return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
 }
@@ -150,11 +152,14 @@ void EditorController::runSave(const QString &ext, const QString &filter, Export
 
     const QPointer<EditorController> self(this);
     connect(dialog, &QFileDialog::finished, this, [self, dialog, ext, work](int result) {
-        if (!self || result != QDialog::Accepted)
+        if (!self)
             return;
         const QStringList files = dialog->selectedFiles();
-        if (files.isEmpty() || files.front().isEmpty())
+        if (result != QDialog::Accepted || files.isEmpty() || files.front().isEmpty()) {
+            // Without a window manager nobody hands the focus back after a sheet.
+            self->m_window->activateWindow();
             return;
+        }
         self->startExport(files.front(), ext, work);
     });
     dialog->open();
@@ -204,8 +209,12 @@ void EditorController::startExport(const QString &path, const QString &ext, Expo
 
 void EditorController::exportFinished(const QString &path, const ExportResult &result)
 {
+    // The editor takes the keys back only from a sheet that had them: the
+    // user may be working in another program while a long export runs.
+    bool sheetHadFocus = false;
     if (QDialog *sheet = m_progressSheet) {
         m_progressSheet = nullptr;
+        sheetHadFocus = sheet->isActiveWindow();
         sheet->disconnect();
         sheet->hide();
         sheet->deleteLater();
@@ -213,6 +222,8 @@ void EditorController::exportFinished(const QString &path, const ExportResult &r
     Log::write(QStringLiteral("export done ok=") + (result.ok ? QStringLiteral("true") : QStringLiteral("false"))
         + QLatin1Char(' ') + result.message);
     if (result.ok) {
+        if (sheetHadFocus)
+            m_window->activateWindow();
         revealInFileManager(path);
         return;
     }
@@ -222,5 +233,6 @@ void EditorController::exportFinished(const QString &path, const ExportResult &r
     alert->setWindowModality(Qt::WindowModal);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     EditorStyle::applyDark(alert);
+    connect(alert, &QMessageBox::finished, m_window.get(), [window = m_window.get()] { window->activateWindow(); });
     alert->open();
 }

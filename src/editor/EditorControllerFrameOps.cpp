@@ -19,6 +19,10 @@ namespace {
 constexpr std::array<double, 8> kSpeedFactors {0.25, 0.5, 1.0, 1.2, 1.5, 1.75, 2.0, 4.0};
 constexpr int kSpeedOneIndex = 2;
 constexpr int64_t kMinDelayMs = 10;
+// The longest a GIF frame can last (65535 hundredths of a second). A typed
+// delay is held to it, so a huge entry cannot overflow the project's total
+// duration or send an encoder a clip of millions of years.
+constexpr int64_t kMaxDelayMs = 655350;
 
 // The selected indices that name existing frames, ascending.
 std::vector<int64_t> validSelection(const std::set<int64_t> &selected, int64_t count)
@@ -188,7 +192,7 @@ void EditorController::applyDelay(int64_t delayMs, bool toSelectionOnly)
         return;
     stopPlay();
     pushUndo();
-    const int64_t value = std::max(delayMs, kMinDelayMs);
+    const int64_t value = std::clamp(delayMs, kMinDelayMs, kMaxDelayMs);
     for (const int64_t i : targets) {
         const GifFrameRef &frame = m_project->frames[size_t(i)];
         frame->delayMs = value;
@@ -202,7 +206,8 @@ void EditorController::applyDelay(int64_t delayMs, bool toSelectionOnly)
 void EditorController::commitDelayField(bool toSelectionOnly)
 {
     const QString text = m_delayField->text();
-    const int64_t value = std::max(Arith::evalInt(text).value_or(TextFieldValue::leadingInteger(text)), kMinDelayMs);
+    const int64_t value
+        = std::clamp(Arith::evalInt(text).value_or(TextFieldValue::leadingInteger(text)), kMinDelayMs, kMaxDelayMs);
     m_delayField->setText(QString::number(value));
     applyDelay(value, toSelectionOnly);
     // Hand the keys back to the window so its shortcuts work again.

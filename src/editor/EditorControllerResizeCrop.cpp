@@ -196,6 +196,8 @@ void EditorController::endResizeSheet()
     }
     sheet->hide();
     sheet->deleteLater();
+    // Without a window manager nobody hands the focus back after a sheet.
+    m_window->activateWindow();
 }
 
 void EditorController::closeResize()

@@ -125,6 +125,15 @@ void tint(QPushButton *button, std::optional<QColor> color)
         QPalette palette = button->palette();
         palette.setColor(QPalette::Button, *color);
         palette.setColor(QPalette::ButtonText, Qt::black);
+        // A disabled tinted button ("Apply Crop" before a selection) must not
+        // look pressable: the tint fades and the title greys out.
+        // The fade mixes toward the dark window the button stands on.
+        const QColor base = darkPalette().color(QPalette::Window);
+        const auto mix = [](float tint, float under) { return 0.3f * tint + 0.7f * under; };
+        const QColor faded = QColor::fromRgbF(
+            mix(color->redF(), base.redF()), mix(color->greenF(), base.greenF()), mix(color->blueF(), base.blueF()));
+        palette.setColor(QPalette::Disabled, QPalette::Button, faded);
+        palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor::fromRgbF(1, 1, 1, 0.35f));
         button->setPalette(palette);
         button->setProperty(kTintProperty, *color);
     } else {

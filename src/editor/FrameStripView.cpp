@@ -4,6 +4,7 @@
 #include "editor/EditorStyle.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollArea>
 
@@ -65,15 +66,17 @@ void FrameStripView::pruneCache()
     }
 }
 
-const QPixmap &FrameStripView::thumbnail(const GifFrameRef &frame)
+const QImage &FrameStripView::thumbnail(const GifFrameRef &frame)
 {
+    const qint64 imageKey = frame->image.cacheKey();
     auto it = m_thumbCache.find(frame);
-    if (it == m_thumbCache.end()) {
+    if (it == m_thumbCache.end() || it->second.imageKey != imageKey) {
         // The full bitmap, scaled at draw time: no downscaled copy to keep in step.
-        it = m_thumbCache.emplace(frame, QPixmap::fromImage(frame->image)).first;
+        m_thumbCache[frame] = {imageKey, frame->image};
+        it = m_thumbCache.find(frame);
         ++m_thumbnailsMade;
     }
-    return it->second;
+    return it->second.image;
 }
 
 std::optional<int64_t> FrameStripView::indexAt(double x, int64_t frameCount)
@@ -180,8 +183,11 @@ void FrameStripView::mouseReleaseEvent(QMouseEvent *event)
 
 // --- drawing
 
-void FrameStripView::paintEvent(QPaintEvent *)
+void FrameStripView::paintEvent(QPaintEvent *event)
 {
+    // Only the slots in the exposed part are drawn: a recording of thousands of
+    // frames would otherwise be drawn in full at every playback step.
+    const QRectF exposed = QRectF(event->rect()).adjusted(-4, 0, 4, 0);
     QPainter p(this);
     p.fillRect(rect(), QColor::fromRgbF(0.14f, 0.14f, 0.14f));
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -201,6 +207,8 @@ void FrameStripView::paintEvent(QPaintEvent *)
             box = box.translated(m_dragX, 0).adjusted(1, 1, -1, -1);
             tintAlpha = 0.38;
         }
+        if (!exposed.intersects(QRectF(slotX, 0, boxW, height())) && !exposed.intersects(box))
+            continue;
         p.setPen(Qt::NoPen);
         if (isSelected) {
             QColor tint = lime;
@@ -219,7 +227,7 @@ void FrameStripView::paintEvent(QPaintEvent *)
             const QSizeF shown(w * scale, h * scale);
             const QRectF target(box.center().x() - shown.width() / 2, box.center().y() - shown.height() / 2,
                 shown.width(), shown.height());
-            p.drawPixmap(target, thumbnail(frame), QRectF(0, 0, w, h));
+            p.drawImage(target, thumbnail(frame), QRectF(0, 0, w, h));
         }
         if (i == m_current) {
             p.setPen(QPen(lime, 2));

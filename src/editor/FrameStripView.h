@@ -2,7 +2,7 @@
 
 #include "model/GifFrame.h"
 
-#include <QPixmap>
+#include <QImage>
 #include <QPointF>
 #include <QWidget>
 
@@ -72,15 +72,22 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    const QPixmap &thumbnail(const GifFrameRef &frame);
+    const QImage &thumbnail(const GifFrameRef &frame);
 
     GifFrameList m_frames;
     int64_t m_current = 0;
     std::set<int64_t> m_selected;
 
     // Keyed by frame object, not index: a reorder keeps every thumbnail, and
-    // the copies the undo history brings back get their own.
-    std::map<std::weak_ptr<GifFrame>, QPixmap, std::owner_less<std::weak_ptr<GifFrame>>> m_thumbCache;
+    // the copies the undo history brings back get their own. Crop and resize
+    // give a frame a new image in place, so each entry also remembers the
+    // image it was made from. An entry shares the frame's pixels: a pixmap
+    // would copy every frame of the recording once more.
+    struct Thumbnail {
+        qint64 imageKey;
+        QImage image;
+    };
+    std::map<std::weak_ptr<GifFrame>, Thumbnail, std::owner_less<std::weak_ptr<GifFrame>>> m_thumbCache;
     int m_thumbnailsMade = 0;
 
     std::optional<int64_t> m_pressIndex;

@@ -15,7 +15,9 @@ ExportResult exportGif(const GifProject &project, const QString &destination, co
     case GifEncoder::imageIO:
         return exportImageIO(project, destination, options);
     case GifEncoder::gifski:
-        if (Tools::gifski())
+        // gifski refuses a single image ("not enough to make an animation"),
+        // so a one-frame project takes the path it would take without gifski.
+        if (project.frames.size() > 1 && Tools::gifski())
             return exportGifski(project, destination, options);
         [[fallthrough]];
     case GifEncoder::ffmpeg:

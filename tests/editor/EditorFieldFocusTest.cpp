@@ -1,6 +1,13 @@
 #include "EditorTestSupport.h"
 
 #include "model/SelfTestProject.h"
+#include "support/TestUtil.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -19,4 +26,25 @@ TEST(EditorFieldFocus, TabbingOutOfTheWidthFieldCommitsIt)
     ASSERT_TRUE(c.resizeSheet());
     EXPECT_EQ(c.resizeWidth()->text(), QStringLiteral("320"));
     c.closeResize();
+}
+
+// On a bare X server nothing hands the focus back when a sheet closes: the
+// editor must take it, or its menu shortcuts stay dead until a click.
+TEST(EditorSheetFocus, ClosingASheetGivesTheKeysBackToTheEditor)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    EditorController c(makeProject(3));
+    c.show();
+    ASSERT_TRUE(waitUntil([&] { return c.window()->isActiveWindow(); }));
+
+    c.openResize();
+    ASSERT_TRUE(waitUntil([&] { return c.resizeSheet() && c.resizeSheet()->isActiveWindow(); }));
+    c.closeResize();
+    EXPECT_TRUE(waitUntil([&] { return c.window()->isActiveWindow(); }));
+
+    c.exportGIF();
+    ASSERT_TRUE(waitUntil([&] { return c.saveDialog() && c.saveDialog()->isActiveWindow(); }));
+    c.saveDialog()->reject();
+    EXPECT_TRUE(waitUntil([&] { return c.window()->isActiveWindow(); }));
+    QStandardPaths::setTestModeEnabled(false);
 }

@@ -158,6 +158,9 @@ TEST(EditorFrameOps, DelayTextFallsBackAndIsRaisedToTenMilliseconds)
         {"75 ms", 75},
         {"-40", 10},
         {"", 10},
+        {"655350", 655350},
+        {"99999999999999999999", 655350},
+        {"1000000000000", 655350},
     };
     for (const Row &row : rows) {
         EditorController c(makeProject(4));
@@ -167,6 +170,12 @@ TEST(EditorFrameOps, DelayTextFallsBackAndIsRaisedToTenMilliseconds)
         c.delayCommitted();
         EXPECT_EQ(delaysOf(*c.project()), (std::vector<int64_t> {60, row.expected, row.expected, 60})) << row.text;
     }
+
+    EditorController huge(makeProject(3));
+    huge.delayField()->setText(QStringLiteral("99999999999999999999"));
+    huge.applyDelayToAll();
+    EXPECT_EQ(huge.project()->totalDurationMs(), 3 * 655350);
+    EXPECT_EQ(huge.delayField()->text(), QStringLiteral("655350"));
 
     EditorController c(makeProject(8));
     c.delayField()->setText(QStringLiteral("200"));

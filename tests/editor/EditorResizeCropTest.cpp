@@ -4,6 +4,7 @@
 #include "model/ImageOps.h"
 
 #include <QComboBox>
+#include <QMainWindow>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -86,6 +87,28 @@ TEST(EditorCrop, OneRectangleCropsFramesOfEverySize)
     c.undoAction();
     for (size_t i = 0; i < frames.size(); ++i)
         EXPECT_EQ(c.project()->frames[i]->image.size(), originals[i].size());
+}
+
+TEST(EditorCrop, ApplyCropLooksDisabledUntilThereIsASelection)
+{
+    EditorController c(makeProject(3, 100, 80));
+    c.enterCrop();
+    QPushButton *apply = c.cropApplyBtn();
+    ASSERT_FALSE(apply->isEnabled());
+    apply->resize(apply->sizeHint());
+    // The mean brightness of the whole button, bezel and title.
+    const auto brightness = [apply] {
+        const QImage shot = apply->grab().toImage();
+        double sum = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                sum += QColor(shot.pixel(x, y)).lightnessF();
+        return sum / (shot.width() * shot.height());
+    };
+    const double disabled = brightness();
+    apply->setEnabled(true);
+    const double enabled = brightness();
+    EXPECT_LT(disabled, enabled * 0.8) << disabled << " vs " << enabled;
 }
 
 TEST(EditorCrop, ApplyWithoutSelectionBeepsAndRecordsNothing)

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -199,6 +200,14 @@ TEST(EditorExport, SaveDialogProposesTheRememberedNameAndAnExistingFolder)
     ASSERT_TRUE(QDir(clips).removeRecursively());
     EXPECT_EQ(EditorController::proposedExportDir(), desktop);
     EXPECT_EQ(EditorController::proposedExportName(QStringLiteral("gif")), QStringLiteral("Demo.gif"));
+
+    // A failed export into "a file as folder" remembers a path that is a file:
+    // the dialog cannot open there, so the Desktop again.
+    QFile file(dir.filePath(QStringLiteral("clip.gif")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    EditorController::rememberExportPath(file.fileName() + QStringLiteral("/x.gif"));
+    EXPECT_EQ(EditorController::proposedExportDir(), desktop);
     QSettings("Quillo", "Quillo").clear();
     QStandardPaths::setTestModeEnabled(false);
 }

@@ -153,3 +153,34 @@ TEST(FrameStripView, ThumbnailsFollowFrameObjectsNotIndices)
     EXPECT_EQ(f.strip.thumbnailsMade(), 8);
     EXPECT_EQ(f.strip.cachedThumbnailCount(), 4u);
 }
+
+TEST(FrameStripView, ThumbnailShowsAnImageReplacedInPlace)
+{
+    // Crop and resize swap each frame's image but keep the frame object.
+    StripFixture f(1);
+    const GifFrameRef frame = f.strip.frames().front();
+    frame->image = QImage(80, 60, QImage::Format_ARGB32_Premultiplied);
+    frame->image.fill(Qt::blue);
+    f.strip.grab();
+
+    QImage cropped(40, 30, QImage::Format_ARGB32_Premultiplied);
+    cropped.fill(Qt::green);
+    frame->image = cropped;
+    const QImage shown = f.strip.grab().toImage();
+    const QPoint boxCentre(
+        FrameStripView::pad + FrameStripView::boxW / 2, FrameStripView::pad + FrameStripView::boxH / 2);
+    EXPECT_EQ(QColor(shown.pixel(boxCentre)), QColor(Qt::green));
+    EXPECT_EQ(f.strip.thumbnailsMade(), 2);
+    EXPECT_EQ(f.strip.cachedThumbnailCount(), 1u);
+}
+
+TEST(FrameStripView, ThumbnailsShareTheFramesPixels)
+{
+    // A long recording must not be held twice: once by the frames, once more
+    // by the strip.
+    StripFixture f(3);
+    f.strip.grab();
+    ASSERT_EQ(f.strip.cachedThumbnailCount(), 3u);
+    for (const GifFrameRef &frame : f.strip.frames())
+        EXPECT_FALSE(frame->image.isDetached());
+}

@@ -286,6 +286,29 @@ TEST(Dispatch, PicksThePathByEncoderAndFallsBackSilently)
     }
 }
 
+TEST(Dispatch, OneFrameAskedOfGifskiTakesThePathWithoutIt)
+{
+    struct Case {
+        QStringList installed;
+        const char *messageStart;
+    };
+    const Case cases[] = {
+        {{"ffmpeg", "gifski"}, "Exported with ffmpeg ("},
+        {{"gifski"}, "Exported with built-in encoder ("},
+    };
+    QTemporaryDir out;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.installed.join(',').toStdString());
+        const StubTools tools(c.installed);
+        const ExportResult result = GifExporter::exportGif(*solidProject(1, 6, 6, Qt::green, 60),
+            out.filePath("one.gif"), ExportOptions(GifEncoder::gifski, GifQuality::high, 0));
+        EXPECT_TRUE(result.ok) << result.message.toStdString();
+        EXPECT_TRUE(result.message.startsWith(QLatin1String(c.messageStart))) << result.message.toStdString();
+        for (const QStringList &run : tools.runs())
+            EXPECT_NE(run.value(0), QStringLiteral("== gifski"));
+    }
+}
+
 TEST(Dispatch, AnEmptyProjectIsRefusedBeforeAnythingIsWritten)
 {
     const StubTools tools({QStringLiteral("ffmpeg"), QStringLiteral("gifski")});
