@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/Alert.h"
 #include "app/Permissions.h"
 #include "app/SelfTestModes.h"
 #include "capture/CaptureEngine.h"
@@ -8,22 +9,13 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QScreen>
 
 AppDelegate::AppDelegate(QStringList arguments, QObject *parent)
     : QObject(parent)
     , makeEngine([] { return std::make_shared<CaptureEngine>(); })
     , hasScreenRecording(&Permissions::hasScreenRecording)
-    , showAlert([](const QString &title, const QString &text) {
-        QMessageBox alert;
-        alert.setIcon(QMessageBox::Warning);
-        alert.setWindowTitle(title);
-        alert.setText(title);
-        alert.setInformativeText(text);
-        alert.setStandardButtons(QMessageBox::Ok);
-        alert.exec();
-    })
+    , showAlert([](const QString &title, const QString &text) { Alert::show(QMessageBox::Warning, title, text); })
     , showDeniedAlert(&Permissions::showDeniedAlert)
     , m_arguments(std::move(arguments))
 {

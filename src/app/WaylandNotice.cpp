@@ -1,6 +1,6 @@
 #include "app/WaylandNotice.h"
 
-#include <QMessageBox>
+#include "app/Alert.h"
 
 namespace WaylandNotice {
 
@@ -15,13 +15,7 @@ void showIfNeeded(const QProcessEnvironment &environment)
 {
     if (!isWaylandSession(environment))
         return;
-    QMessageBox notice;
-    notice.setIcon(QMessageBox::Information);
-    notice.setWindowTitle(title);
-    notice.setText(title);
-    notice.setInformativeText(text);
-    notice.setStandardButtons(QMessageBox::Ok);
-    notice.exec();
+    Alert::show(QMessageBox::Information, title, text);
 }
 
 } // namespace WaylandNotice
