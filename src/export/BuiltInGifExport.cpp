@@ -27,7 +27,8 @@ ExportResult exportImageIO(const GifProject &project, const QString &destination
     for (const GifFrameRef &frame : project.frames)
         images.push_back(frame->image);
 
-    switch (GifWriter().write(destination, images, builtInDelays(project, options), options.loopCount)) {
+    switch (GifWriter().write(
+        destination, images, builtInDelays(project, options), ExportTiming::loopValue(options.loopCount))) {
     case GifWriter::Status::written:
         return {true,
             QStringLiteral("Exported with built-in encoder (quality has limited effect on this path; per-frame timing "

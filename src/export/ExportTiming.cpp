@@ -13,6 +13,28 @@ double frameSeconds(int64_t delayMs)
     return std::max(static_cast<double>(delayMs) / 1000.0, MIN_DELAY_SECONDS);
 }
 
+int64_t gifDelayMs(int64_t delayMs)
+{
+    return std::max<int64_t>(delayMs, 20);
+}
+
+std::vector<int64_t> gridSteps(const std::vector<int64_t> &delaysMs, int64_t stepMs)
+{
+    std::vector<int64_t> steps;
+    steps.reserve(delaysMs.size());
+    const double step = double(std::max<int64_t>(stepMs, 1));
+    double start = 0;
+    int64_t startStep = 0;
+    for (int64_t delay : delaysMs) {
+        const double end = start + double(std::max<int64_t>(delay, 0));
+        const auto endStep = roundHalfAwayToInt(end / step);
+        steps.push_back(endStep - startStep);
+        start = end;
+        startStep = endStep;
+    }
+    return steps;
+}
+
 QString secondsText(double seconds)
 {
     char buffer[64];
@@ -32,7 +54,7 @@ int delayCentiseconds(double seconds)
     return static_cast<int>(std::clamp(roundHalfAway(seconds * 100.0), 0.0, 65535.0));
 }
 
-int64_t toolLoopValue(int64_t loopCount)
+int64_t loopValue(int64_t loopCount)
 {
     if (loopCount <= 0)
         return 0;

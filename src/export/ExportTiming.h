@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 
 // Timing and loop numbers shared by the export paths, so that the concat list,
 // the ffmpeg arguments and the built-in encoder agree on every frame.
@@ -12,8 +13,22 @@ namespace ExportTiming {
 // 0.1 s), so no frame is written shorter than this.
 inline constexpr double MIN_DELAY_SECONDS = 0.02;
 
+// A video frame lasts at least this long: the shortest delay the editor and
+// the capture engine ever set.
+inline constexpr int64_t MIN_VIDEO_DELAY_MS = 10;
+
 // max(delayMs / 1000, 0.02) in seconds.
 double frameSeconds(int64_t delayMs);
+
+// max(delayMs, 20): a GIF frame's delay in whole milliseconds.
+int64_t gifDelayMs(int64_t delayMs);
+
+// How many steps of a grid of `stepMs` each delay spans when every frame
+// starts at the grid point nearest its exact start (the sum of the delays
+// before it). The rounding error never adds up: each frame is within one step
+// of its delay, and the whole within half a step of the sum. A delay of at
+// least one step always spans at least one; a shorter one may span none.
+std::vector<int64_t> gridSteps(const std::vector<int64_t> &delaysMs, int64_t stepMs);
 
 // The shortest decimal text that reads back to the same double, always with a
 // decimal point: 0.06, 0.066, 1.0, 1.5.
@@ -23,8 +38,11 @@ QString secondsText(double seconds);
 // 16-bit field.
 int delayCentiseconds(double seconds);
 
-// The loop value the external tools take for a project's play count n
-// (0 = forever): 0 for n <= 0, -1 for one play, n - 1 otherwise.
-int64_t toolLoopValue(int64_t loopCount);
+// The value a GIF's loop extension holds for a project's play count n
+// (0 = forever): 0 for n <= 0, -1 (no extension: one play) for n = 1, n - 1
+// repetitions otherwise. ffmpeg and gifski take the same numbers, and the
+// built-in writer leaves the extension out for -1, so "3x" plays three times
+// whatever the path.
+int64_t loopValue(int64_t loopCount);
 
 } // namespace ExportTiming

@@ -40,7 +40,7 @@ QStringList ffmpegMappingArguments(
     QStringList arguments {QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("concat"),
         QStringLiteral("-safe"), QStringLiteral("0"), QStringLiteral("-i"), QStringLiteral("list.txt"),
         QStringLiteral("-i"), palettePath, QStringLiteral("-lavfi"), graph, QStringLiteral("-loop"),
-        QString::number(ExportTiming::toolLoopValue(options.loopCount))};
+        QString::number(ExportTiming::loopValue(options.loopCount))};
     if (!fps) {
         arguments << QStringLiteral("-final_delay")
                   << QString::number(ExportTiming::delayCentiseconds(ExportTiming::frameSeconds(lastDelayMs)));

@@ -1,27 +1,16 @@
 #include "export/FrameStaging.h"
 
+#include "base/ParallelFor.h"
 #include "export/ExportTiming.h"
+#include "export/StagingPng.h"
 
 #include <QDir>
-#include <QImageWriter>
 #include <QSaveFile>
 #include <QUuid>
 
+#include <algorithm>
+
 namespace GifExporter {
-
-namespace {
-
-// zlib level 1: staging files live for seconds, speed matters more than size.
-constexpr int PNG_COMPRESSION = 1;
-
-bool writePng(const QImage &image, const QString &path)
-{
-    QImageWriter writer(path, "png");
-    writer.setCompression(PNG_COMPRESSION);
-    return writer.write(image);
-}
-
-} // namespace
 
 FrameDir::FrameDir(QString dir, QStringList pngs)
     : m_dir(std::move(dir))
@@ -69,6 +58,33 @@ QString concatList(const GifProject &project)
     return text;
 }
 
+QString videoConcatList(const GifProject &project)
+{
+    QString text = QStringLiteral("ffconcat version 1.0\n");
+    const size_t count = project.frames.size();
+    for (size_t i = 0; i < count; ++i) {
+        const int64_t delayMs = std::max<int64_t>(project.frames[i]->delayMs, ExportTiming::MIN_VIDEO_DELAY_MS);
+        const int64_t listedMs = i + 1 < count ? delayMs : delayMs - 1;
+        text += QLatin1String("file '") + frameFileName(qsizetype(i)) + QLatin1String("'\n");
+        text += QLatin1String("option framerate 1000\n");
+        text += QLatin1String("duration ") + ExportTiming::secondsText(double(listedMs) / 1000.0) + QLatin1Char('\n');
+    }
+    if (count > 0) {
+        text += QLatin1String("file '") + frameFileName(qsizetype(count - 1)) + QLatin1String("'\n");
+        text += QLatin1String("option framerate 1000\n");
+    }
+    return text;
+}
+
+bool writeStagedText(const FrameDir &staged, const QString &name, const QString &text)
+{
+    QSaveFile file(staged.filePath(name));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(text.toUtf8());
+    return file.commit();
+}
+
 std::optional<FrameDir> makeFrameDir(const GifProject &project)
 {
     const QString path
@@ -79,17 +95,13 @@ std::optional<FrameDir> makeFrameDir(const GifProject &project)
     // destructor.
     FrameDir staged(path, {});
     QStringList pngs;
-    for (size_t i = 0; i < project.frames.size(); ++i) {
-        const QString file = staged.filePath(frameFileName(qsizetype(i)));
-        if (!writePng(project.frames[i]->image, file))
-            return std::nullopt;
-        pngs.append(file);
-    }
-    QSaveFile list(staged.filePath(QStringLiteral("list.txt")));
-    if (!list.open(QIODevice::WriteOnly))
+    for (size_t i = 0; i < project.frames.size(); ++i)
+        pngs.append(staged.filePath(frameFileName(qsizetype(i))));
+    // Encoding is most of an external export's own time: one frame per core.
+    if (!parallelFor(project.frames.size(),
+            [&](size_t i) { return StagingPng::write(project.frames[i]->image, pngs[qsizetype(i)]); }))
         return std::nullopt;
-    list.write(concatList(project).toUtf8());
-    if (!list.commit())
+    if (!writeStagedText(staged, QStringLiteral("list.txt"), concatList(project)))
         return std::nullopt;
     return FrameDir(staged.release(), std::move(pngs));
 }

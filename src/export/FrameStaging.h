@@ -37,10 +37,14 @@ private:
     QStringList m_pngs;
 };
 
-// Writes every frame as PNG (one after the other, on the calling thread) and
-// the concat list. Absent when the folder cannot be made or any file cannot be
-// written; a half-written folder never survives.
+// Writes every frame as PNG (on every core; see StagingPng) and the concat
+// list. Blocks the calling thread until done. Absent when the folder cannot be
+// made or any file cannot be written; a half-written folder never survives.
 std::optional<FrameDir> makeFrameDir(const GifProject &project);
+
+// Writes `text` as UTF-8 to the file `name` in the staging folder, replacing
+// it whole or not at all.
+bool writeStagedText(const FrameDir &staged, const QString &name, const QString &text);
 
 // The concat list ("ffconcat version 1.0", then per frame its file line, the
 // line "option framerate 100" and its duration). The option line is what makes
@@ -49,6 +53,13 @@ std::optional<FrameDir> makeFrameDir(const GifProject &project);
 // listed once only, since a repeated entry becomes one more GIF frame; its
 // delay reaches the GIF through the muxer's final delay instead.
 QString concatList(const GifProject &project);
+
+// The video path's concat list: each frame's own delay (at least 10 ms; a video
+// has no 20 ms floor) at a millisecond time base. ffmpeg gives the last entry
+// of a list a single tick, so the last frame keeps all but 1 ms of its delay
+// and is listed once more for that last millisecond: the video then ends
+// exactly at the project's total.
+QString videoConcatList(const GifProject &project);
 
 // "frame%05d.png" for `index`; longer than five digits past 99999.
 QString frameFileName(qsizetype index);

@@ -161,9 +161,11 @@ bool putFrame(GifFileType *gif, FrameOut &frame)
     return true;
 }
 
-bool putLoopExtension(GifFileType *gif, int64_t loopCount)
+bool putLoopExtension(GifFileType *gif, int64_t loopValue)
 {
-    const auto loops = uint16_t(std::clamp<int64_t>(loopCount, 0, 65535));
+    if (loopValue < 0)
+        return true;
+    const auto loops = uint16_t(std::min<int64_t>(loopValue, 65535));
     const GifByteType application[] = {'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'};
     const GifByteType count[] = {1, GifByteType(loops & 0xff), GifByteType(loops >> 8)};
     return EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE) == GIF_OK
@@ -494,7 +496,7 @@ void keepOnlyChanges(FrameOut &frame, const QImage &previous, const QImage &curr
 } // namespace
 
 GifWriter::Status GifWriter::write(
-    const QString &path, const std::vector<QImage> &images, const std::vector<int> &delaysCs, int64_t loopCount) const
+    const QString &path, const std::vector<QImage> &images, const std::vector<int> &delaysCs, int64_t loopValue) const
 {
     QSize canvas(1, 1);
     for (const QImage &image : images) {
@@ -567,7 +569,7 @@ GifWriter::Status GifWriter::write(
     if (EGifPutScreenDesc(
             gif.get(), canvas.width(), canvas.height(), 8, delta ? 0 : palette->transparent, palette->map.get())
             != GIF_OK
-        || !putLoopExtension(gif.get(), loopCount))
+        || !putLoopExtension(gif.get(), loopValue))
         return Status::finalizeFailed;
 
     // Second pass: map and write each frame.

@@ -50,12 +50,13 @@ public:
     {
     }
 
-    // `delaysCs` holds one delay per image in hundredths of a second. The
-    // loop count goes into the NETSCAPE2.0 extension as it is (0 = forever),
-    // clamped to the field's 0 to 65535. The file gets the user's normal
-    // permissions.
+    // `delaysCs` holds one delay per image in hundredths of a second.
+    // `loopValue` goes into the NETSCAPE2.0 extension as it is (0 = forever,
+    // else the number of repetitions after the first play), clamped to the
+    // field's 65535; a negative value leaves the extension out, and the
+    // animation plays once. The file gets the user's normal permissions.
     Status write(const QString &path, const std::vector<QImage> &images, const std::vector<int> &delaysCs,
-        int64_t loopCount) const;
+        int64_t loopValue) const;
 
 private:
     Tuning m_tuning;

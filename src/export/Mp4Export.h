@@ -4,13 +4,12 @@
 
 #include <QStringList>
 
-#include <cstdint>
-
 // The MP4 path's arguments; exportMP4 itself is declared in GifExporter.h.
-// ffmpeg reads the staged PNG files by their numbered name pattern, not the
-// concat list, so every frame lasts 1 / frameRate whatever its delay.
+// ffmpeg reads the frames through the video concat list ("video.txt", see
+// videoConcatList), so each frame lasts its own delay: the video has a
+// variable frame rate, with every presentation time to the millisecond.
 namespace GifExporter {
 
-QStringList mp4Arguments(int64_t frameRate, GifQuality quality, const QString &destination);
+QStringList mp4Arguments(GifQuality quality, const QString &destination);
 
 } // namespace GifExporter

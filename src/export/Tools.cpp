@@ -4,6 +4,9 @@
 #include <QProcess>
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <cstring>
+
 #include <unistd.h>
 
 namespace {
@@ -100,6 +103,18 @@ RunResult run(const QString &path, const QStringList &arguments, const std::opti
         result.status = 1;
     result.standardError = decodeUtf8(process.readAllStandardError()).value_or(QString());
     return result;
+}
+
+qsizetype commandLineBudget()
+{
+    // Linux allows a quarter of the stack limit, and never more than 6 MiB.
+    constexpr qsizetype kernelCap = 6 * 1024 * 1024;
+    constexpr qsizetype margin = 32 * 1024;
+    const long reported = ::sysconf(_SC_ARG_MAX);
+    qsizetype budget = reported > 0 ? std::min<qsizetype>(reported, kernelCap) : 128 * 1024;
+    for (char **entry = environ; entry && *entry; ++entry)
+        budget -= qsizetype(std::strlen(*entry)) + 1 + qsizetype(sizeof(char *));
+    return std::max<qsizetype>(budget - margin, 0);
 }
 
 QString tail(const QString &text, qsizetype count)

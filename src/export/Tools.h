@@ -43,6 +43,12 @@ struct RunResult {
 RunResult run(
     const QString &path, const QStringList &arguments, const std::optional<QString> &workingDirectory = std::nullopt);
 
+// How many bytes of arguments a child started now may take: the kernel's limit
+// for arguments and environment together, less this process's environment
+// (which the child inherits) and a margin. Each argument counts its bytes, its
+// terminating NUL and its pointer.
+qsizetype commandLineBudget();
+
 // The last `count` characters of `text` (all of it when shorter): the tail of a
 // tool's standard error that the failure messages show.
 QString tail(const QString &text, qsizetype count = 300);

@@ -18,6 +18,7 @@ echo "$n" > "$log.count"
   for a in "$@"; do echo "$a"; done
 } >> "$log"
 if [ -f list.txt ]; then cp list.txt "$log.list$n"; fi
+if [ -f video.txt ]; then cp video.txt "$log.video$n"; fi
 if [ -n "$QUILLO_STUB_STDERR" ]; then printf '%s' "$QUILLO_STUB_STDERR" >&2; fi
 if [ "$n" = "${QUILLO_STUB_FAIL_AT:-0}" ]; then exit 3; fi
 exit 0
@@ -55,9 +56,9 @@ QList<QStringList> StubTools::runs() const
     return result;
 }
 
-QString StubTools::listSeenBy(int run) const
+QString StubTools::listSeenBy(int run, const QString &kind) const
 {
-    QFile file(logPath() + QStringLiteral(".list") + QString::number(run));
+    QFile file(logPath() + QLatin1Char('.') + kind + QString::number(run));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 

@@ -48,7 +48,7 @@ private:
 // A folder of stand-in "ffmpeg" and "gifski" scripts that the tool search sees
 // instead of the real ones (QUILLO_TOOL_DIRS). Every run appends "== <tool>",
 // "cwd=<dir>" and one line per argument to the log, keeps a copy of the
-// working directory's list.txt, writes QUILLO_STUB_STDERR to standard error,
+// working directory's list.txt and video.txt, writes QUILLO_STUB_STDERR to standard error,
 // and exits with 3 when its run number is QUILLO_STUB_FAIL_AT.
 class StubTools {
 public:
@@ -58,8 +58,9 @@ public:
     QString logPath() const { return m_dir.filePath(QStringLiteral("log.txt")); }
     // The log's runs, each as its lines (tool name first, then cwd, then args).
     QList<QStringList> runs() const;
-    // The list.txt the given run (1-based) saw in its working directory.
-    QString listSeenBy(int run) const;
+    // The list.txt (kind "list") or video.txt (kind "video") the given run
+    // (1-based) saw in its working directory.
+    QString listSeenBy(int run, const QString &kind = QStringLiteral("list")) const;
 
 private:
     QTemporaryDir m_dir;

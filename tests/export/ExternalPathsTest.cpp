@@ -1,5 +1,6 @@
 #include "ExportTestSupport.h"
 
+#include "export/ExportTiming.h"
 #include "export/FFmpegGifExport.h"
 #include "export/FrameStaging.h"
 #include "export/GifExporter.h"
@@ -7,6 +8,10 @@
 #include "export/Mp4Export.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
 
 // The ffmpeg, gifski and MP4 paths with stand-in tools: what they are asked
 // to do, and what the user reads back.
@@ -127,30 +132,42 @@ TEST(FFmpegGif, AFailingMappingPassIsReportedWithItsWholeShortMessage)
     EXPECT_TRUE(staging.isEmpty());
 }
 
-TEST(Gifski, PassesRateQualityRepeatAndEveryPngInOrder)
+TEST(Gifski, NamesEachPngOncePerTwentyMillisecondsOfItsDelay)
 {
     const StubTools tools({QStringLiteral("gifski")});
     Staging staging;
-    const ExportResult result = GifExporter::exportGif(
-        *solidProject(3, 4, 4, Qt::red, 60), "/tmp/g.gif", ExportOptions(GifEncoder::gifski, GifQuality::high, 0));
+    GifProjectRef project = solidProject(3, 4, 4, Qt::red, 60);
+    project->frames[1]->delayMs = 10; // held to a GIF's 20 ms
+    project->frames[2]->delayMs = 250;
+    const ExportResult result
+        = GifExporter::exportGif(*project, "/tmp/g.gif", ExportOptions(GifEncoder::gifski, GifQuality::high, 0));
     EXPECT_TRUE(result.ok);
+    // The message names the recording's rate, as it always has.
     EXPECT_EQ(result.message, QStringLiteral("Exported with gifski (q90, 15fps, High)."));
     const QList<QStringList> runs = tools.runs();
     ASSERT_EQ(runs.size(), 1);
     const QStringList arguments = argumentsOf(runs[0]);
-    ASSERT_EQ(arguments.size(), 13);
     EXPECT_EQ(arguments.mid(0, 10),
-        (QStringList {"--fps", "15", "--quality", "90", "--repeat", "0", "--width", "4", "-o", "/tmp/g.gif"}));
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(QFileInfo(arguments[10 + i]).isAbsolute());
-        EXPECT_EQ(QFileInfo(arguments[10 + i]).fileName(), GifExporter::frameFileName(i));
+        (QStringList {"--fps", "50", "--quality", "90", "--repeat", "0", "--width", "4", "-o", "/tmp/g.gif"}));
+    // 60 ms, 20 ms and 250 ms in 20 ms steps: 3, then 1, then 13 (the last
+    // frame runs from 80 to 330 ms, and 330 rounds to the grid point 340).
+    QStringList names;
+    for (const QString &file : arguments.mid(10)) {
+        EXPECT_TRUE(QFileInfo(file).isAbsolute());
+        names << QFileInfo(file).fileName();
     }
+    QStringList expected;
+    for (const auto &[index, count] : {std::pair {0, 3}, {1, 1}, {2, 13}}) {
+        for (int i = 0; i < count; ++i)
+            expected << GifExporter::frameFileName(index);
+    }
+    EXPECT_EQ(names, expected);
     // No working directory: the child runs where the program runs.
     EXPECT_EQ(cwdOf(runs[0]), QDir::currentPath());
     EXPECT_TRUE(staging.isEmpty());
 }
 
-TEST(Gifski, RateComesFromTheOverrideOrTheProjectAndIsAtLeastOne)
+TEST(Gifski, AnOverrideGivesEveryFrameOneEntryAtThatRate)
 {
     struct Case {
         int64_t projectFps;
@@ -160,28 +177,55 @@ TEST(Gifski, RateComesFromTheOverrideOrTheProjectAndIsAtLeastOne)
         QString repeat;
     };
     const Case cases[] = {
-        {0, std::nullopt, 0, "1", "0"},
         {15, 0, 1, "1", "-1"},
         {15, 25, 5, "25", "4"},
-        {30, std::nullopt, -1, "30", "0"},
+        {30, std::nullopt, -1, "50", "0"},
+        {0, std::nullopt, 3, "50", "2"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.rate.toStdString());
-        const GifProjectRef project = solidProject(1, 2, 2, Qt::red, 60, c.projectFps);
+        const GifProjectRef project = solidProject(2, 2, 2, Qt::red, 20, c.projectFps);
         const ExportOptions options(GifEncoder::gifski, GifQuality::low, c.loops, c.fps);
-        const QStringList arguments = GifExporter::gifskiArguments(
-            GifExporter::gifskiFrameRate(*project, options), 2, options, "/d.gif", {"/a.png"});
-        EXPECT_EQ(arguments,
-            (QStringList {
-                "--fps", c.rate, "--quality", "50", "--repeat", c.repeat, "--width", "2", "-o", "/d.gif", "/a.png"}));
+        const GifExporter::GifskiInput input
+            = GifExporter::gifskiInput(*project, {"/a.png", "/b.png"}, options, 1 << 20);
+        EXPECT_EQ(GifExporter::gifskiArguments(input.fps, 2, options, "/d.gif", input.files),
+            (QStringList {"--fps", c.rate, "--quality", "50", "--repeat", c.repeat, "--width", "2", "-o", "/d.gif",
+                "/a.png", "/b.png"}));
+    }
+}
+
+TEST(Gifski, ALongProjectTakesACoarserGridThatStillAddsUpToItsLength)
+{
+    // 3,000 frames, many of them long pauses: minutes of animation that would
+    // need about 84,000 names at 20 ms.
+    std::vector<int64_t> delays;
+    GifProjectRef project = solidProject(3000, 2, 2, Qt::red, 66);
+    for (size_t i = 0; i < project->frames.size(); ++i) {
+        if (i % 10 == 0)
+            project->frames[i]->delayMs = 5000;
+        delays.push_back(ExportTiming::gifDelayMs(project->frames[i]->delayMs));
     }
     QStringList pngs;
-    for (int i = 0; i < 200; ++i)
-        pngs << QStringLiteral("/f%1.png").arg(i);
-    EXPECT_EQ(
-        GifExporter::gifskiArguments(15, 640, ExportOptions(GifEncoder::gifski, GifQuality::max, 0), "/d.gif", pngs)
-            .size(),
-        210);
+    for (int i = 0; i < 3000; ++i)
+        pngs << QStringLiteral("/tmp/quillo-0123456789abcdef/") + GifExporter::frameFileName(i);
+    const ExportOptions options(GifEncoder::gifski, GifQuality::high, 0);
+    const qsizetype budget = 2 * 1024 * 1024;
+    const GifExporter::GifskiInput input = GifExporter::gifskiInput(*project, pngs, options, budget);
+    EXPECT_LE(GifExporter::commandLineBytes(input.files), budget);
+    const double stepMs = 1000.0 / input.fps.toDouble();
+    EXPECT_GT(stepMs, 20);
+    EXPECT_EQ(std::lround(stepMs) % 20, 0);
+    // In order, and the whole as long as the project to within half a step.
+    EXPECT_TRUE(std::is_sorted(input.files.begin(), input.files.end()));
+    const double total = std::accumulate(delays.begin(), delays.end(), 0.0);
+    EXPECT_NEAR(double(input.files.size()) * stepMs, total, stepMs / 2);
+    // Every long pause is still there.
+    for (int i = 0; i < 3000; i += 10)
+        EXPECT_GE(input.files.count(pngs[i]), int(5000 / stepMs) - 1) << i;
+
+    // A budget that holds the fine grid keeps it.
+    const GifExporter::GifskiInput fine = GifExporter::gifskiInput(*project, pngs, options, 64 * 1024 * 1024);
+    EXPECT_EQ(fine.fps, QStringLiteral("50"));
 }
 
 TEST(Gifski, AFailingRunIsReportedAndFfmpegIsNotTried)
@@ -199,25 +243,31 @@ TEST(Gifski, AFailingRunIsReportedAndFfmpegIsNotTried)
     EXPECT_TRUE(staging.isEmpty());
 }
 
-TEST(Mp4, RunsSixteenArgumentsOnTheNumberedFiles)
+TEST(Mp4, ReadsTheVideoListWithEachFramesOwnDelay)
 {
     const StubTools tools({QStringLiteral("ffmpeg")});
     Staging staging;
-    const ExportResult result
-        = GifExporter::exportMP4(*solidProject(2, 4, 4, Qt::red, 60), QStringLiteral("/tmp/v.mp4"), GifQuality::high);
+    GifProjectRef project = solidProject(2, 4, 4, Qt::red, 60);
+    project->frames[1]->delayMs = 17; // a 60 fps recording's frame keeps its 17 ms
+    const ExportResult result = GifExporter::exportMP4(*project, QStringLiteral("/tmp/v.mp4"), GifQuality::high);
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.message, QStringLiteral("Exported MP4 (CRF 20, High)."));
     const QList<QStringList> runs = tools.runs();
     ASSERT_EQ(runs.size(), 1);
     EXPECT_TRUE(QFileInfo(cwdOf(runs[0])).fileName().startsWith(QStringLiteral("quillo-")));
     EXPECT_EQ(argumentsOf(runs[0]),
-        (QStringList {"-y", "-framerate", "15", "-i", "frame%05d.png", "-vf",
-            "scale=trunc(iw/2)*2:trunc(ih/2)*2,format=yuv420p", "-c:v", "libx264", "-crf", "20", "-preset", "medium",
-            "-pix_fmt", "yuv420p", "/tmp/v.mp4"}));
+        (QStringList {"-y", "-f", "concat", "-safe", "0", "-i", "video.txt", "-vf",
+            "scale=trunc(iw/2)*2:trunc(ih/2)*2,format=yuv420p", "-fps_mode", "vfr", "-c:v", "libx264", "-bf", "0",
+            "-crf", "20", "-preset", "medium", "-pix_fmt", "yuv420p", "/tmp/v.mp4"}));
+    EXPECT_EQ(tools.listSeenBy(1, QStringLiteral("video")),
+        QStringLiteral("ffconcat version 1.0\n"
+                       "file 'frame00000.png'\noption framerate 1000\nduration 0.06\n"
+                       "file 'frame00001.png'\noption framerate 1000\nduration 0.016\n"
+                       "file 'frame00001.png'\noption framerate 1000\n"));
     EXPECT_TRUE(staging.isEmpty());
 }
 
-TEST(Mp4, QualityAndRateReachTheArgumentsAndTheMessage)
+TEST(Mp4, QualityReachesTheArgumentsAndTheMessage)
 {
     const StubTools tools({QStringLiteral("ffmpeg")});
     Staging staging;
@@ -228,8 +278,8 @@ TEST(Mp4, QualityAndRateReachTheArgumentsAndTheMessage)
     EXPECT_EQ(low.message, QStringLiteral("Exported MP4 (CRF 28, Low (small file))."));
     const QList<QStringList> runs = tools.runs();
     ASSERT_EQ(runs.size(), 2);
-    EXPECT_EQ(argumentsOf(runs[0]).value(2), QStringLiteral("1"));
-    EXPECT_EQ(argumentsOf(runs[0]).value(10), QStringLiteral("16"));
+    EXPECT_EQ(argumentsOf(runs[0]).value(16), QStringLiteral("16"));
+    EXPECT_EQ(argumentsOf(runs[1]).value(16), QStringLiteral("28"));
 }
 
 TEST(Mp4, FailsWithoutFfmpegOrFramesAndShowsTheToolsComplaint)

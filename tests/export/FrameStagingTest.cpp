@@ -63,6 +63,49 @@ TEST(FrameStaging, ListNamesEveryFrameOnceWithItsDurationAtAHundredthTimeBase)
     EXPECT_EQ(concatList(projectWithDelays({})), QStringLiteral("ffconcat version 1.0\n"));
 }
 
+TEST(FrameStaging, VideoListKeepsEachDelayToTheMillisecondAndEndsOnTheTotal)
+{
+    // 10 ms is a video frame's floor, not GIF's 20 ms; the last frame is
+    // split into all but its last millisecond and a repeat for that.
+    EXPECT_EQ(GifExporter::videoConcatList(projectWithDelays({66, 5, 1500})),
+        QStringLiteral("ffconcat version 1.0\n"
+                       "file 'frame00000.png'\noption framerate 1000\nduration 0.066\n"
+                       "file 'frame00001.png'\noption framerate 1000\nduration 0.01\n"
+                       "file 'frame00002.png'\noption framerate 1000\nduration 1.499\n"
+                       "file 'frame00002.png'\noption framerate 1000\n"));
+    EXPECT_EQ(GifExporter::videoConcatList(projectWithDelays({})), QStringLiteral("ffconcat version 1.0\n"));
+}
+
+TEST(FrameStaging, PngsHoldTheFramesExactPixelsOpaqueOrNot)
+{
+    QTemporaryDir temp;
+    const EnvOverride tmp("TMPDIR", temp.path().toLocal8Bit());
+    // Odd sizes, one pixel, every channel value, and a frame with alpha.
+    QImage noisy(33, 7, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < noisy.height(); ++y)
+        for (int x = 0; x < noisy.width(); ++x)
+            noisy.setPixel(x, y, qRgb((x * 37 + y) % 256, (x * 11 + y * 101) % 256, (x * y * 7) % 256));
+    QImage dot(1, 1, QImage::Format_RGB32);
+    dot.fill(QColor(1, 2, 3));
+    QImage clear(5, 4, QImage::Format_ARGB32_Premultiplied);
+    clear.fill(Qt::transparent);
+    clear.setPixel(1, 1, qRgba(0, 100, 0, 255));
+    clear.setPixel(2, 2, qPremultiply(qRgba(200, 0, 0, 128)));
+    const std::vector<QImage> images {noisy, dot, clear};
+    GifFrameList frames;
+    for (const QImage &image : images)
+        frames.push_back(std::make_shared<GifFrame>(image, 60));
+    const std::optional<GifExporter::FrameDir> staged = makeFrameDir(GifProject(std::move(frames), 15));
+    ASSERT_TRUE(staged);
+    for (size_t i = 0; i < images.size(); ++i) {
+        SCOPED_TRACE(i);
+        const QImage read = QImage(staged->pngs()[qsizetype(i)]).convertToFormat(QImage::Format_ARGB32);
+        EXPECT_EQ(read, images[i].convertToFormat(QImage::Format_ARGB32));
+    }
+    EXPECT_FALSE(QImage(staged->pngs()[0]).hasAlphaChannel());
+    EXPECT_TRUE(QImage(staged->pngs()[2]).hasAlphaChannel());
+}
+
 TEST(FrameStaging, FileNamesArePaddedToFiveDigitsAndThenGrow)
 {
     EXPECT_EQ(frameFileName(0), QStringLiteral("frame00000.png"));

@@ -205,9 +205,10 @@ TEST(BuiltInGif, DelaysHaveAFloorAndTheOverrideReplacesThem)
     }
 }
 
-TEST(BuiltInGif, LoopCountIsStoredUnchanged)
+TEST(BuiltInGif, LoopCountMeansPlaysAsOnTheToolPaths)
 {
-    const std::pair<int64_t, const char *> cases[] = {{0, "forever"}, {1, "count 1"}, {3, "count 3"}, {-4, "forever"}};
+    // One play needs no loop extension; three plays are two repetitions.
+    const std::pair<int64_t, const char *> cases[] = {{0, "forever"}, {1, ""}, {3, "count 2"}, {-4, "forever"}};
     QTemporaryDir dir;
     for (const auto &[loops, expected] : cases) {
         SCOPED_TRACE(loops);
@@ -316,7 +317,7 @@ TEST(GifskiReal, KeepsTheRecordingsSize)
     }
 }
 
-TEST(Mp4Real, OddSizesAreEvenedAndEveryFrameLastsOneFrameInterval)
+TEST(Mp4Real, OddSizesAreEvenedAndTheTrackIsAsLongAsTheProject)
 {
     const EnvOverride dirs("QUILLO_TOOL_DIRS", std::nullopt);
     if (!Tools::ffmpeg())
@@ -324,11 +325,12 @@ TEST(Mp4Real, OddSizesAreEvenedAndEveryFrameLastsOneFrameInterval)
     QTemporaryDir dir;
     const GifProjectRef project = solidProject(6, 321, 201, QColor(30, 140, 200), 60, 15);
     project->frames[2]->delayMs = 500;
+    project->frames[5]->delayMs = 3000; // a held last frame
     const ExportResult result = GifExporter::exportMP4(*project, dir.filePath("v.mp4"), GifQuality::high);
     ASSERT_TRUE(result.ok) << result.message.toStdString();
+    // Players take the track's own duration: it must cover the held frame.
     const ToolOutput probe = runChecker(QStringLiteral("ffprobe"),
-        {"-v", "error", "-count_frames", "-show_entries",
-            "stream=codec_name,pix_fmt,width,height,r_frame_rate,nb_read_frames", "-of", "csv=p=0",
-            dir.filePath("v.mp4")});
-    EXPECT_EQ(probe.out.trimmed(), QStringLiteral("h264,320,200,yuv420p,15/1,6"));
+        {"-v", "error", "-count_frames", "-show_entries", "stream=codec_name,pix_fmt,width,height,duration", "-of",
+            "csv=p=0", dir.filePath("v.mp4")});
+    EXPECT_EQ(probe.out.trimmed(), QStringLiteral("h264,320,200,yuv420p,3.740000"));
 }
