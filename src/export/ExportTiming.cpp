@@ -18,23 +18,6 @@ int64_t gifDelayMs(int64_t delayMs)
     return std::max<int64_t>(delayMs, 20);
 }
 
-std::vector<int64_t> gridSteps(const std::vector<int64_t> &delaysMs, int64_t stepMs)
-{
-    std::vector<int64_t> steps;
-    steps.reserve(delaysMs.size());
-    const double step = double(std::max<int64_t>(stepMs, 1));
-    double start = 0;
-    int64_t startStep = 0;
-    for (int64_t delay : delaysMs) {
-        const double end = start + double(std::max<int64_t>(delay, 0));
-        const auto endStep = roundHalfAwayToInt(end / step);
-        steps.push_back(endStep - startStep);
-        start = end;
-        startStep = endStep;
-    }
-    return steps;
-}
-
 QString secondsText(double seconds)
 {
     char buffer[64];

@@ -3,7 +3,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <vector>
 
 // Timing and loop numbers shared by the export paths, so that the concat list,
 // the ffmpeg arguments and the built-in encoder agree on every frame.
@@ -22,13 +21,6 @@ double frameSeconds(int64_t delayMs);
 
 // max(delayMs, 20): a GIF frame's delay in whole milliseconds.
 int64_t gifDelayMs(int64_t delayMs);
-
-// How many steps of a grid of `stepMs` each delay spans when every frame
-// starts at the grid point nearest its exact start (the sum of the delays
-// before it). The rounding error never adds up: each frame is within one step
-// of its delay, and the whole within half a step of the sum. A delay of at
-// least one step always spans at least one; a shorter one may span none.
-std::vector<int64_t> gridSteps(const std::vector<int64_t> &delaysMs, int64_t stepMs);
 
 // The shortest decimal text that reads back to the same double, always with a
 // decimal point: 0.06, 0.066, 1.0, 1.5.

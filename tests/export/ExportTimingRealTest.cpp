@@ -92,12 +92,10 @@ void checkAllPaths(const std::vector<int64_t> &delays)
     for (const GifEncoder encoder : allGifEncoders) {
         SCOPED_TRACE(rawValue(encoder).toStdString());
         const QString path = dir.filePath(rawValue(encoder) + QStringLiteral(".gif"));
-        const ExportResult result
-            = GifExporter::exportGif(*project, path, ExportOptions(encoder, GifQuality::high, 0));
+        const ExportResult result = GifExporter::exportGif(*project, path, ExportOptions(encoder, GifQuality::high, 0));
         ASSERT_TRUE(result.ok) << result.message.toStdString();
-        // gifski sees the frames on a 20 ms grid; the other paths write the
-        // delays to the hundredth.
-        expectGifPlaysAsProject(path, *project, encoder == GifEncoder::gifski ? 20 : 10);
+        // Every path writes the delays to the hundredth.
+        expectGifPlaysAsProject(path, *project, 10);
     }
 
     const QString video = dir.filePath(QStringLiteral("v.mp4"));
