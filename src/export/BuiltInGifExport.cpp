@@ -1,7 +1,9 @@
 #include "export/BuiltInGifExport.h"
 
+#include "export/ExportSteps.h"
 #include "export/ExportTiming.h"
 #include "export/GifWriter.h"
+#include "export/OutputCheck.h"
 
 #include <algorithm>
 
@@ -20,25 +22,39 @@ std::vector<int> builtInDelays(const GifProject &project, const ExportOptions &o
     return delays;
 }
 
-ExportResult exportImageIO(const GifProject &project, const QString &destination, const ExportOptions &options)
+ExportResult exportImageIO(
+    const GifProject &project, const QString &destination, const ExportOptions &options, ExportJob *job)
 {
+    PendingOutput::Opened opened = PendingOutput::open(destination);
+    if (!opened.output)
+        return ExportSteps::cannotCreate(QStringLiteral("GIF"), opened.error);
+    PendingOutput &output = *opened.output;
+
     std::vector<QImage> images;
     images.reserve(project.frames.size());
     for (const GifFrameRef &frame : project.frames)
         images.push_back(frame->image);
-
+    auto progress = [job](double done) {
+        if (!job)
+            return true;
+        job->reportProgress(done);
+        return !job->isCancelled();
+    };
     switch (GifWriter().write(
-        destination, images, builtInDelays(project, options), ExportTiming::loopValue(options.loopCount))) {
+        output.path(), images, builtInDelays(project, options), ExportTiming::loopValue(options.loopCount), progress)) {
     case GifWriter::Status::written:
-        return {true,
-            QStringLiteral("Exported with built-in encoder (quality has limited effect on this path; per-frame timing "
-                           "and loop honored).")};
+        break;
     case GifWriter::Status::cannotCreate:
         return {false, QStringLiteral("Could not create GIF file.")};
     case GifWriter::Status::finalizeFailed:
-        break;
+        return {false, QStringLiteral("GIF finalize failed.")};
+    case GifWriter::Status::cancelled:
+        return ExportSteps::cancelled();
     }
-    return {false, QStringLiteral("GIF finalize failed.")};
+    const QString problem = OutputCheck::gifProblem(output.path(), int64_t(images.size()), false);
+    return ExportSteps::finish(output, problem, QStringLiteral("GIF finalize failed: "),
+        QStringLiteral("Exported with built-in encoder (quality has limited effect on this path; per-frame timing "
+                       "and loop honored)."));
 }
 
 } // namespace GifExporter

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/ExportJob.h"
 #include "export/ExportOptions.h"
 #include "export/ExportResult.h"
 #include "model/GifProject.h"
@@ -11,7 +12,8 @@
 // exportGif, directly for imageIO and as the last fallback.
 namespace GifExporter {
 
-ExportResult exportImageIO(const GifProject &project, const QString &destination, const ExportOptions &options);
+ExportResult exportImageIO(
+    const GifProject &project, const QString &destination, const ExportOptions &options, ExportJob *job = nullptr);
 
 // Each frame's delay in hundredths: max(delayMs / 1000, 0.02) s, or
 // max(1 / override, 0.02) s for every frame when the override is at least 1.

@@ -1,10 +1,10 @@
 #include "export/FFmpegGifExport.h"
 
+#include "export/ExportSteps.h"
 #include "export/ExportTiming.h"
 #include "export/FrameStaging.h"
+#include "export/OutputCheck.h"
 #include "export/Tools.h"
-
-#include <QFileInfo>
 
 namespace GifExporter {
 
@@ -45,35 +45,50 @@ QStringList ffmpegMappingArguments(
         arguments << QStringLiteral("-final_delay")
                   << QString::number(ExportTiming::delayCentiseconds(ExportTiming::frameSeconds(lastDelayMs)));
     }
-    arguments << destination;
+    // Named, so that a destination whose name does not end in ".gif" is still
+    // written as one.
+    arguments << QStringLiteral("-f") << QStringLiteral("gif") << destination;
     return arguments;
 }
 
-ExportResult exportFFmpeg(const GifProject &project, const QString &destination, const ExportOptions &options)
+ExportResult exportFFmpeg(
+    const GifProject &project, const QString &destination, const ExportOptions &options, ExportJob *job)
 {
     const std::optional<QString> ffmpeg = Tools::ffmpeg();
     if (!ffmpeg)
         return {false, QStringLiteral("ffmpeg not found.")};
-    const std::optional<FrameDir> staged = makeFrameDir(project);
-    if (!staged)
+    PendingOutput::Opened opened = PendingOutput::open(destination);
+    if (!opened.output)
+        return ExportSteps::cannotCreate(QStringLiteral("GIF"), opened.error);
+    PendingOutput &output = *opened.output;
+    const std::optional<FrameDir> staged = makeFrameDir(project, job, 0.4);
+    if (!staged) {
+        if (job && job->isCancelled())
+            return ExportSteps::cancelled();
         return {false, QStringLiteral("Could not stage frames.")};
+    }
 
-    const QString palette = staged->filePath(QStringLiteral("palette.png"));
-    const Tools::RunResult paletteRun = Tools::run(*ffmpeg, ffmpegPaletteArguments(palette, options), staged->dir());
-    if (paletteRun.status != 0)
-        return {false, QStringLiteral("palettegen failed: ") + Tools::tail(paletteRun.standardError)};
+    // Relative to the staging folder, where ffmpeg runs: a temporary folder
+    // whose path holds "%d" would otherwise read as an image sequence.
+    const QString palette = QStringLiteral("palette.png");
+    const Tools::RunResult paletteRun
+        = Tools::run(*ffmpeg, ffmpegPaletteArguments(palette, options), staged->dir(), job);
+    if (paletteRun.status != 0 || paletteRun.cancelled)
+        return ExportSteps::toolFailed(QStringLiteral("palettegen failed: "), paletteRun);
+    if (job)
+        job->reportProgress(0.55);
 
     const int64_t lastDelayMs = project.frames.empty() ? 0 : project.frames.back()->delayMs;
-    const QString target = QFileInfo(destination).absoluteFilePath();
     const Tools::RunResult gifRun
-        = Tools::run(*ffmpeg, ffmpegMappingArguments(palette, target, options, lastDelayMs), staged->dir());
-    if (gifRun.status != 0)
-        return {false, QStringLiteral("ffmpeg gif failed: ") + Tools::tail(gifRun.standardError)};
+        = Tools::run(*ffmpeg, ffmpegMappingArguments(palette, output.path(), options, lastDelayMs), staged->dir(), job);
+    if (gifRun.status != 0 || gifRun.cancelled)
+        return ExportSteps::toolFailed(QStringLiteral("ffmpeg gif failed: "), gifRun);
 
-    return {true,
+    return ExportSteps::finish(output, OutputCheck::gifProblem(output.path(), int64_t(project.frames.size()), false),
+        QStringLiteral("ffmpeg gif failed: "),
         QStringLiteral("Exported with ffmpeg (%1 colors, %2).")
             .arg(maxColors(options.quality))
-            .arg(label(options.quality))};
+            .arg(label(options.quality)));
 }
 
 } // namespace GifExporter

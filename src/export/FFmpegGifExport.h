@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/ExportJob.h"
 #include "export/ExportOptions.h"
 #include "export/ExportResult.h"
 #include "model/GifProject.h"
@@ -13,7 +14,8 @@
 // through exportGif, which has refused an empty project.
 namespace GifExporter {
 
-ExportResult exportFFmpeg(const GifProject &project, const QString &destination, const ExportOptions &options);
+ExportResult exportFFmpeg(
+    const GifProject &project, const QString &destination, const ExportOptions &options, ExportJob *job = nullptr);
 
 // The palette pass, run in the staging folder.
 QStringList ffmpegPaletteArguments(const QString &palettePath, const ExportOptions &options);

@@ -4,23 +4,35 @@
 #include "export/ExportTiming.h"
 #include "export/StagingPng.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QSaveFile>
-#include <QUuid>
 
 #include <algorithm>
+#include <atomic>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace GifExporter {
 
-FrameDir::FrameDir(QString dir, QStringList pngs)
+namespace {
+
+const char *LOCK_NAME = ".lock";
+
+} // namespace
+
+FrameDir::FrameDir(QString dir, int lockFd)
     : m_dir(std::move(dir))
-    , m_pngs(std::move(pngs))
+    , m_lockFd(lockFd)
 {
 }
 
 FrameDir::FrameDir(FrameDir &&other) noexcept
     : m_dir(std::exchange(other.m_dir, QString()))
     , m_pngs(std::exchange(other.m_pngs, QStringList()))
+    , m_lockFd(std::exchange(other.m_lockFd, -1))
 {
 }
 
@@ -28,17 +40,36 @@ FrameDir::~FrameDir()
 {
     if (!m_dir.isEmpty())
         QDir(m_dir).removeRecursively();
-}
-
-QString FrameDir::release()
-{
-    m_pngs.clear();
-    return std::exchange(m_dir, QString());
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
 }
 
 QString FrameDir::filePath(const QString &name) const
 {
     return m_dir + QLatin1Char('/') + name;
+}
+
+void removeLeftoverStaging()
+{
+    const QDir temp(QDir::tempPath());
+    const uid_t self = ::getuid();
+    for (const QFileInfo &entry : temp.entryInfoList({QStringLiteral("quillo-*")}, QDir::Dirs | QDir::Hidden)) {
+        if (entry.isSymLink() || entry.ownerId() != self)
+            continue;
+        const QString lockPath = entry.absoluteFilePath() + QLatin1Char('/') + QLatin1String(LOCK_NAME);
+        const int fd = ::open(QFile::encodeName(lockPath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        bool abandoned = false;
+        if (fd >= 0) {
+            abandoned = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            ::close(fd);
+        } else {
+            // No lock: a folder of an older version, or one being made this
+            // very moment. Only the old ones go.
+            abandoned = entry.lastModified().secsTo(QDateTime::currentDateTime()) > 3600;
+        }
+        if (abandoned)
+            QDir(entry.absoluteFilePath()).removeRecursively();
+    }
 }
 
 QString frameFileName(qsizetype index)
@@ -85,25 +116,43 @@ bool writeStagedText(const FrameDir &staged, const QString &name, const QString 
     return file.commit();
 }
 
-std::optional<FrameDir> makeFrameDir(const GifProject &project)
+std::optional<FrameDir> makeFrameDir(const GifProject &project, ExportJob *job, double progressShare)
 {
-    const QString path
-        = QDir::tempPath() + QLatin1String("/quillo-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    if (!QDir().mkpath(path))
+    removeLeftoverStaging();
+    QByteArray pattern = QFile::encodeName(QDir::tempPath() + QStringLiteral("/quillo-XXXXXX"));
+    if (!::mkdtemp(pattern.data()))
         return std::nullopt;
+    const QString path = QFile::decodeName(pattern);
+    const int lockFd = ::open(QFile::encodeName(path + QLatin1Char('/') + QLatin1String(LOCK_NAME)).constData(),
+        O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (lockFd >= 0)
+        ::flock(lockFd, LOCK_EX);
     // From here the folder is removed on every failure by the owner's
     // destructor.
-    FrameDir staged(path, {});
+    FrameDir staged(path, lockFd);
+    if (lockFd < 0)
+        return std::nullopt;
     QStringList pngs;
     for (size_t i = 0; i < project.frames.size(); ++i)
         pngs.append(staged.filePath(frameFileName(qsizetype(i))));
     // Encoding is most of an external export's own time: one frame per core.
-    if (!parallelFor(project.frames.size(),
-            [&](size_t i) { return StagingPng::write(project.frames[i]->image, pngs[qsizetype(i)]); }))
+    std::atomic<size_t> written {0};
+    const double count = double(std::max<size_t>(project.frames.size(), 1));
+    const bool complete = parallelFor(project.frames.size(), [&](size_t i) {
+        if (job && job->isCancelled())
+            return false;
+        if (!StagingPng::write(project.frames[i]->image, pngs[qsizetype(i)]))
+            return false;
+        if (job)
+            job->reportProgress(progressShare * double(++written) / count);
+        return true;
+    });
+    if (!complete)
         return std::nullopt;
     if (!writeStagedText(staged, QStringLiteral("list.txt"), concatList(project)))
         return std::nullopt;
-    return FrameDir(staged.release(), std::move(pngs));
+    staged.setPngs(std::move(pngs));
+    return staged;
 }
 
 } // namespace GifExporter

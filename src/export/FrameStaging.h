@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/ExportJob.h"
 #include "model/GifProject.h"
 
 #include <QString>
@@ -10,13 +11,17 @@
 namespace GifExporter {
 
 // A project staged on disk for an external encoder: "frame00000.png",
-// "frame00001.png", ... and the concat list "list.txt" in a fresh folder
-// "quillo-<uuid>" inside the temporary folder. The object owns the folder and
-// removes it with everything in it (errors ignored) when it goes out of scope,
-// so every return path of an export cleans up. Move-only.
+// "frame00001.png", ... and the concat list "list.txt" in a private folder
+// "quillo-XXXXXX" (mode 0700: the frames show the user's screen) inside the
+// temporary folder. The object owns the folder and removes it with everything
+// in it (errors ignored) when it goes out of scope, so every return path of
+// an export cleans up. While it lives it holds a lock on the folder's ".lock"
+// file; a folder whose lock nobody holds was left by a program that died, and
+// removeLeftoverStaging() takes it away. Move-only.
 class FrameDir {
 public:
-    FrameDir(QString dir, QStringList pngs);
+    // Takes over `dir` and the open, locked `lockFd` inside it.
+    FrameDir(QString dir, int lockFd);
     FrameDir(FrameDir &&other) noexcept;
     FrameDir &operator=(FrameDir &&) = delete;
     FrameDir(const FrameDir &) = delete;
@@ -27,20 +32,26 @@ public:
     const QString &dir() const { return m_dir; }
     // Absolute paths of the PNG files, one per frame, in frame order.
     const QStringList &pngs() const { return m_pngs; }
+    void setPngs(QStringList pngs) { m_pngs = std::move(pngs); }
     // dir() + "/" + name.
     QString filePath(const QString &name) const;
-    // Gives up ownership and returns the folder's path; it is not removed.
-    QString release();
 
 private:
     QString m_dir;
     QStringList m_pngs;
+    int m_lockFd = -1;
 };
+
+// Removes the staging folders of this user that no running export holds,
+// left behind by a program that was killed. Cheap; any thread.
+void removeLeftoverStaging();
 
 // Writes every frame as PNG (on every core; see StagingPng) and the concat
 // list. Blocks the calling thread until done. Absent when the folder cannot be
 // made or any file cannot be written; a half-written folder never survives.
-std::optional<FrameDir> makeFrameDir(const GifProject &project);
+// With a job: progress from 0 to `progressShare` as frames are written, and
+// absent as soon as the job is cancelled.
+std::optional<FrameDir> makeFrameDir(const GifProject &project, ExportJob *job = nullptr, double progressShare = 1.0);
 
 // Writes `text` as UTF-8 to the file `name` in the staging folder, replacing
 // it whole or not at all.

@@ -7,25 +7,26 @@
 
 namespace GifExporter {
 
-ExportResult exportGif(const GifProject &project, const QString &destination, const ExportOptions &options)
+ExportResult exportGif(
+    const GifProject &project, const QString &destination, const ExportOptions &options, ExportJob *job)
 {
     if (project.frames.empty())
         return {false, QStringLiteral("Nothing to export — project has no frames.")};
     switch (options.encoder) {
     case GifEncoder::imageIO:
-        return exportImageIO(project, destination, options);
+        return exportImageIO(project, destination, options, job);
     case GifEncoder::gifski:
         // gifski refuses a single image ("not enough to make an animation"),
         // so a one-frame project takes the path it would take without gifski.
         if (project.frames.size() > 1 && Tools::gifski())
-            return exportGifski(project, destination, options);
+            return exportGifski(project, destination, options, job);
         [[fallthrough]];
     case GifEncoder::ffmpeg:
         if (Tools::ffmpeg())
-            return exportFFmpeg(project, destination, options);
+            return exportFFmpeg(project, destination, options, job);
         break;
     }
-    return exportImageIO(project, destination, options);
+    return exportImageIO(project, destination, options, job);
 }
 
 GifEncoder defaultEncoder()

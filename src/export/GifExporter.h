@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/ExportJob.h"
 #include "export/ExportOptions.h"
 #include "export/ExportResult.h"
 #include "export/GifEncoder.h"
@@ -15,18 +16,23 @@
 // outcome is an ExportResult with a one-line message for the user.
 //
 // `destination` is a file-system path; a relative one is taken against the
-// current directory.
+// current directory. It is replaced whole or not at all: every path writes a
+// new file beside it, checks what was written (a tool's exit status alone
+// proves nothing) and only then renames it over the destination. On any
+// failure, and on a cancel through `job`, the destination holds what it held.
 namespace GifExporter {
 
 // Checks the project, runs the path of the requested encoder and falls back,
 // without saying so, when its tool is missing: gifski -> ffmpeg -> built-in.
 // A GIF export therefore never fails for lack of a tool. A failing path is not
 // retried with another one.
-ExportResult exportGif(const GifProject &project, const QString &destination, const ExportOptions &options);
+ExportResult exportGif(
+    const GifProject &project, const QString &destination, const ExportOptions &options, ExportJob *job = nullptr);
 
-// H.264 in MP4 through ffmpeg at the project's frame rate (per-frame delays
-// and the loop count do not apply). No fallback: without ffmpeg it fails.
-ExportResult exportMP4(const GifProject &project, const QString &destination, GifQuality quality);
+// H.264 in MP4 through ffmpeg, each frame shown for its own delay (the loop
+// count does not apply). No fallback: without ffmpeg it fails.
+ExportResult exportMP4(
+    const GifProject &project, const QString &destination, GifQuality quality, ExportJob *job = nullptr);
 
 // gifski when found, else ffmpeg when found, else imageIO. Searched anew on
 // every call.

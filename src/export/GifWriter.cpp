@@ -495,9 +495,12 @@ void keepOnlyChanges(FrameOut &frame, const QImage &previous, const QImage &curr
 
 } // namespace
 
-GifWriter::Status GifWriter::write(
-    const QString &path, const std::vector<QImage> &images, const std::vector<int> &delaysCs, int64_t loopValue) const
+GifWriter::Status GifWriter::write(const QString &path, const std::vector<QImage> &images,
+    const std::vector<int> &delaysCs, int64_t loopValue, const std::function<bool(double)> &progress) const
 {
+    // The first pass (colours) is about a third of the work, the second the rest.
+    const double count = double(std::max<size_t>(images.size(), 1));
+    auto goOn = [&](double done) { return !progress || progress(done); };
     QSize canvas(1, 1);
     for (const QImage &image : images) {
         if (image.isNull())
@@ -560,6 +563,8 @@ GifWriter::Status GifWriter::write(
             else if (!drawn[i].isEmpty())
                 countColors(counts, current, drawn[i]);
             previous = std::move(current);
+            if (!goOn(double(i + 1) / count / 3))
+                return Status::cancelled;
         }
     }
     const std::unique_ptr<Palette> palette = makePalette(counts, attr.get(), maxColors);
@@ -602,6 +607,8 @@ GifWriter::Status GifWriter::write(
         if (!putFrame(gif.get(), frame))
             return Status::finalizeFailed;
         previous = std::move(current);
+        if (!goOn((1 + 2 * double(i + 1) / count) / 3))
+            return Status::cancelled;
     }
     return gif.close() ? Status::written : Status::finalizeFailed;
 }

@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QString>
 
+#include <cstdint>
+#include <functional>
 #include <vector>
 
 // Writes an animated GIF89a: libimagequant builds the palette, giflib writes
@@ -42,6 +44,8 @@ public:
         // Quantisation or writing failed after the file was created; whatever
         // was written stays.
         finalizeFailed,
+        // `progress` asked to stop; whatever was written stays.
+        cancelled,
     };
 
     GifWriter() = default;
@@ -55,8 +59,10 @@ public:
     // else the number of repetitions after the first play), clamped to the
     // field's 65535; a negative value leaves the extension out, and the
     // animation plays once. The file gets the user's normal permissions.
+    // `progress`, when set, hears the share done (0 to 1) after each frame of
+    // each pass, on the calling thread; returning false stops the writing.
     Status write(const QString &path, const std::vector<QImage> &images, const std::vector<int> &delaysCs,
-        int64_t loopValue) const;
+        int64_t loopValue, const std::function<bool(double)> &progress = {}) const;
 
 private:
     Tuning m_tuning;

@@ -1,12 +1,18 @@
 #include "export/Tools.h"
 
+#include "export/ExportJob.h"
+
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <cstring>
+#include <map>
+#include <mutex>
 
+#include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +54,44 @@ std::optional<QString> whichOnPath(const QString &name)
     return path;
 }
 
+// The children run() is waiting for, so that stopAllChildren() can reach
+// them. Registered for exactly as long as run() owns the child.
+class ChildGuard {
+public:
+    explicit ChildGuard(pid_t pid)
+        : m_pid(pid)
+    {
+        std::lock_guard lock(s_mutex);
+        s_children[m_pid] = false;
+    }
+    ~ChildGuard()
+    {
+        std::lock_guard lock(s_mutex);
+        s_children.erase(m_pid);
+    }
+    ChildGuard(const ChildGuard &) = delete;
+    ChildGuard &operator=(const ChildGuard &) = delete;
+
+    pid_t pid() const { return m_pid; }
+    bool stopRequested() const
+    {
+        std::lock_guard lock(s_mutex);
+        const auto found = s_children.find(m_pid);
+        return found != s_children.end() && found->second;
+    }
+    static void stopAll()
+    {
+        std::lock_guard lock(s_mutex);
+        for (auto &[pid, stop] : s_children)
+            stop = true;
+    }
+
+private:
+    const pid_t m_pid;
+    static inline std::mutex s_mutex;
+    static inline std::map<pid_t, bool> s_children; // pid -> asked to stop
+};
+
 } // namespace
 
 namespace Tools {
@@ -83,38 +127,87 @@ std::optional<QString> gifski()
     return locate(QStringLiteral("gifski"));
 }
 
-RunResult run(const QString &path, const QStringList &arguments, const std::optional<QString> &workingDirectory)
+RunResult run(const QString &path, const QStringList &arguments, const std::optional<QString> &workingDirectory,
+    const ExportJob *job, const std::function<void(const QByteArray &)> &onStandardError)
 {
     QProcess process;
     process.setProgram(path);
     process.setArguments(arguments);
     if (workingDirectory)
         process.setWorkingDirectory(*workingDirectory);
+    process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
+    process.setChildProcessModifier([] {
+        // Between fork and exec: only async-signal-safe calls.
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    });
     process.start();
     if (!process.waitForStarted(-1))
-        return {-1, process.errorString()};
-    // QProcess keeps reading standard error into its buffer while it waits.
-    process.waitForFinished(-1);
+        return {-1, 0, false, process.errorString()};
+    const ChildGuard guard(pid_t(process.processId()));
+
+    QByteArray standardError;
+    auto collect = [&] {
+        const QByteArray piece = process.readAllStandardError();
+        if (piece.isEmpty())
+            return;
+        standardError += piece;
+        if (onStandardError)
+            onStandardError(piece);
+    };
+    bool cancelled = false;
+    QDeadlineTimer killAt;
+    // Short waits, so that a cancel is seen within a tenth of a second.
+    while (!process.waitForFinished(100)) {
+        collect();
+        if (process.state() == QProcess::NotRunning)
+            break;
+        if (!cancelled && ((job && job->isCancelled()) || guard.stopRequested())) {
+            cancelled = true;
+            ::kill(-guard.pid(), SIGTERM);
+            killAt = QDeadlineTimer(500);
+        } else if (cancelled && killAt.hasExpired()) {
+            ::kill(-guard.pid(), SIGKILL);
+            killAt = QDeadlineTimer::Forever;
+        }
+    }
+    collect();
+    // Whatever the child left running in its group goes with it.
+    ::kill(-guard.pid(), SIGKILL);
+
     RunResult result;
+    result.cancelled = cancelled;
     result.status = process.exitCode();
-    // A child killed by a signal must never read as success.
-    if (process.exitStatus() == QProcess::CrashExit && result.status == 0)
-        result.status = 1;
-    result.standardError = decodeUtf8(process.readAllStandardError()).value_or(QString());
+    if (process.exitStatus() == QProcess::CrashExit) {
+        // QProcess reports the signal as the exit code of a crashed child.
+        result.signal = process.exitCode();
+        if (result.status == 0)
+            result.status = 1;
+    }
+    result.standardError = QString::fromUtf8(standardError);
     return result;
 }
 
-qsizetype commandLineBudget()
+void stopAllChildren()
 {
-    // Linux allows a quarter of the stack limit, and never more than 6 MiB.
-    constexpr qsizetype kernelCap = 6 * 1024 * 1024;
-    constexpr qsizetype margin = 32 * 1024;
-    const long reported = ::sysconf(_SC_ARG_MAX);
-    qsizetype budget = reported > 0 ? std::min<qsizetype>(reported, kernelCap) : 128 * 1024;
-    for (char **entry = environ; entry && *entry; ++entry)
-        budget -= qsizetype(std::strlen(*entry)) + 1 + qsizetype(sizeof(char *));
-    return std::max<qsizetype>(budget - margin, 0);
+    ChildGuard::stopAll();
+}
+
+QString failureReason(const RunResult &result)
+{
+    const QString text = tail(result.standardError.trimmed());
+    if (!text.isEmpty())
+        return text;
+    if (result.signal != 0) {
+        const char *name = ::sigdescr_np(result.signal);
+        return QStringLiteral("killed by signal %1 (%2)")
+            .arg(result.signal)
+            .arg(name ? QString::fromLatin1(name) : QStringLiteral("unknown"));
+    }
+    if (result.status == -1)
+        return QStringLiteral("it could not be started");
+    return QStringLiteral("exit status %1").arg(result.status);
 }
 
 QString tail(const QString &text, qsizetype count)

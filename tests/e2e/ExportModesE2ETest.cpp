@@ -101,10 +101,12 @@ TEST(ExportModes, ExportWritesBothGifsAndTheVideo)
             "MP4: true Exported MP4 (CRF 20, High)."}));
     expectSelfTestGif(base + "-ffmpeg.gif");
     expectSelfTestGif(base + "-imageio.gif");
+    // 30 frames of 60 ms: the last one is in the video twice (all but its
+    // last millisecond, then that), and the video lasts 1.8 s.
     const QString probe = checker(QStringLiteral("ffprobe"),
         {"-v", "error", "-count_frames", "-show_entries",
-            "stream=codec_name,pix_fmt,width,height,r_frame_rate,nb_read_frames", "-of", "csv=p=0", base + "-out.mp4"});
-    EXPECT_EQ(probe.trimmed(), QStringLiteral("h264,320,200,yuv420p,15/1,30"));
+            "stream=codec_name,pix_fmt,width,height,duration,nb_read_frames", "-of", "csv=p=0", base + "-out.mp4"});
+    EXPECT_EQ(probe.trimmed(), QStringLiteral("h264,320,200,yuv420p,1.800000,31"));
 }
 
 TEST(ExportModes, ExportWithoutToolsFallsBackForTheGifAndFailsOnlyTheVideo)
@@ -125,9 +127,10 @@ TEST(ExportModes, ExportToAFolderThatDoesNotExistFailsWithStatusOne)
     QTemporaryDir dir;
     const QuilloRun run = runQuillo({QStringLiteral("--selftest-export"), dir.filePath("missing/q")}, QString());
     EXPECT_EQ(run.status, 1);
+    const QString reason = QStringLiteral("Could not create GIF file. The folder \u201c%1\u201d does not exist.")
+                               .arg(dir.filePath("missing"));
     EXPECT_EQ(run.lines,
-        (QStringList {"FFMPEG: false Could not create GIF file.", "IMAGEIO: false Could not create GIF file.",
-            "MP4: false ffmpeg not found."}));
+        (QStringList {"FFMPEG: false " + reason, "IMAGEIO: false " + reason, "MP4: false ffmpeg not found."}));
 }
 
 TEST(ExportModes, LoopWritesForeverOncePlayedAndThreePlays)

@@ -1,5 +1,7 @@
 #include "ExportTestSupport.h"
 
+#include "export/GifWriter.h"
+
 #include <QColor>
 
 #include <cmath>
@@ -20,16 +22,65 @@ echo "$n" > "$log.count"
 if [ -f list.txt ]; then cp list.txt "$log.list$n"; fi
 if [ -f video.txt ]; then cp video.txt "$log.video$n"; fi
 if [ -n "$QUILLO_STUB_STDERR" ]; then printf '%s' "$QUILLO_STUB_STDERR" >&2; fi
+last=""; after_o=""
+for a in "$@"; do
+  if [ "$after_o" = 1 ]; then out="$a"; fi
+  if [ "$a" = "-o" ]; then after_o=1; else after_o=""; fi
+  last="$a"
+done
+[ -n "$out" ] && last="$out"
+case "$last" in
+*.gif) [ -n "$QUILLO_STUB_GIF" ] && cp "$QUILLO_STUB_GIF" "$last" ;;
+*.mp4) [ -n "$QUILLO_STUB_MP4" ] && cp "$QUILLO_STUB_MP4" "$last" ;;
+esac
+if [ -n "$QUILLO_STUB_SLEEP" ]; then
+  sleep "$QUILLO_STUB_SLEEP" &
+  echo $! > "$log.sleeper"
+  wait
+fi
 if [ "$n" = "${QUILLO_STUB_FAIL_AT:-0}" ]; then exit 3; fi
 exit 0
 )SH";
 
 } // namespace
 
-StubTools::StubTools(const QStringList &tools)
+QByteArray minimalMp4()
+{
+    // Two empty boxes: the structure a complete MP4 file has, and nothing more.
+    return QByteArray("\0\0\0\x10"
+                      "ftypisom\0\0\x02\0",
+               16)
+        + QByteArray("\0\0\0\x08"
+                     "moov",
+            8);
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+}
+
+StubTools::StubTools(const QStringList &tools, int gifFrames)
     : m_dirs("QUILLO_TOOL_DIRS", m_dir.path().toLocal8Bit())
     , m_log("QUILLO_STUB_LOG", m_dir.filePath(QStringLiteral("log.txt")).toLocal8Bit())
+    , m_gif("QUILLO_STUB_GIF",
+          gifFrames > 0 ? std::optional(m_dir.filePath(QStringLiteral("sample.gif")).toLocal8Bit()) : std::nullopt)
+    , m_mp4("QUILLO_STUB_MP4", m_dir.filePath(QStringLiteral("sample.mp4")).toLocal8Bit())
 {
+    if (gifFrames > 0) {
+        QImage pixel(2, 2, QImage::Format_ARGB32_Premultiplied);
+        std::vector<QImage> images;
+        for (int i = 0; i < gifFrames; ++i) {
+            pixel.fill(QColor(i * 10 % 256, 0, 0));
+            images.push_back(pixel.copy());
+        }
+        // A hundredth each, as gifski writes frames at 100 per second.
+        GifWriter().write(
+            m_dir.filePath(QStringLiteral("sample.gif")), images, std::vector<int>(size_t(gifFrames), 1), 0);
+    }
+    writeFile(m_dir.filePath(QStringLiteral("sample.mp4")), minimalMp4());
     for (const QString &tool : tools) {
         QFile file(m_dir.filePath(tool));
         file.open(QIODevice::WriteOnly);

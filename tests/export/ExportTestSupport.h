@@ -49,10 +49,14 @@ private:
 // instead of the real ones (QUILLO_TOOL_DIRS). Every run appends "== <tool>",
 // "cwd=<dir>" and one line per argument to the log, keeps a copy of the
 // working directory's list.txt and video.txt, writes QUILLO_STUB_STDERR to standard error,
-// and exits with 3 when its run number is QUILLO_STUB_FAIL_AT.
+// and exits with 3 when its run number is QUILLO_STUB_FAIL_AT. Like the real
+// tools it leaves a file where its last argument says: a GIF of `gifFrames`
+// frames when that ends in ".gif" (none without frames), a minimal MP4 when
+// it ends in ".mp4". With QUILLO_STUB_SLEEP it waits that many seconds for a
+// child of its own (a "sleep", whose pid goes to the log's ".sleeper" file).
 class StubTools {
 public:
-    explicit StubTools(const QStringList &tools);
+    explicit StubTools(const QStringList &tools, int gifFrames = 0);
 
     QString dir() const { return m_dir.path(); }
     QString logPath() const { return m_dir.filePath(QStringLiteral("log.txt")); }
@@ -66,7 +70,14 @@ private:
     QTemporaryDir m_dir;
     EnvOverride m_dirs;
     EnvOverride m_log;
+    EnvOverride m_gif;
+    EnvOverride m_mp4;
 };
+
+// The smallest file with an MP4's box structure (ftyp, then moov).
+QByteArray minimalMp4();
+
+void writeFile(const QString &path, const QByteArray &bytes);
 
 struct ToolOutput {
     int status = -1;

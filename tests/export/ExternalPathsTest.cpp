@@ -1,11 +1,12 @@
 #include "ExportTestSupport.h"
 
-#include "export/ExportTiming.h"
 #include "export/FFmpegGifExport.h"
 #include "export/FrameStaging.h"
 #include "export/GifExporter.h"
+#include "export/GifFile.h"
 #include "export/GifskiExport.h"
 #include "export/Mp4Export.h"
+#include "export/OutputCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,16 @@ QString cwdOf(const QStringList &run)
     return run.value(1).mid(4);
 }
 
+// The file a run was told to write: its last argument, a hidden sibling of
+// the destination until the export commits it.
+void expectPendingSiblingOf(const QString &written, const QString &destination)
+{
+    EXPECT_EQ(QFileInfo(written).absolutePath(), QFileInfo(destination).absolutePath());
+    EXPECT_TRUE(QFileInfo(written).fileName().startsWith(QLatin1Char('.') + QFileInfo(destination).fileName()))
+        << written.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(written));
+}
+
 struct Staging {
     QTemporaryDir temp;
     EnvOverride tmp {"TMPDIR", temp.path().toLocal8Bit()};
@@ -39,28 +50,33 @@ struct Staging {
 
 TEST(FFmpegGif, RunsThePalettePassThenTheMappingPassInTheStagingFolder)
 {
-    const StubTools tools({QStringLiteral("ffmpeg")});
+    const StubTools tools({QStringLiteral("ffmpeg")}, 3);
+    QTemporaryDir out;
     Staging staging;
     GifProjectRef project = solidProject(3, 10, 8, Qt::red, 60);
     project->frames[2]->delayMs = 250;
     const ExportResult result = GifExporter::exportGif(
-        *project, QStringLiteral("out/x.gif"), ExportOptions(GifEncoder::ffmpeg, GifQuality::high, 0));
+        *project, out.filePath("x.gif"), ExportOptions(GifEncoder::ffmpeg, GifQuality::high, 0));
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.message, QStringLiteral("Exported with ffmpeg (200 colors, High)."));
+    EXPECT_EQ(OutputCheck::gifImageCount(out.filePath("x.gif")), 3);
 
     const QList<QStringList> runs = tools.runs();
     ASSERT_EQ(runs.size(), 2);
     const QString folder = cwdOf(runs[0]);
     EXPECT_TRUE(QFileInfo(folder).fileName().startsWith(QStringLiteral("quillo-")));
     EXPECT_EQ(cwdOf(runs[1]), folder);
-    const QString palette = folder + QStringLiteral("/palette.png");
+    // The palette is named relative to the staging folder, so that no "%d"
+    // in the temporary folder's path can reach ffmpeg.
     EXPECT_EQ(argumentsOf(runs[0]),
         (QStringList {"-y", "-f", "concat", "-safe", "0", "-i", "list.txt", "-vf",
-            "palettegen=max_colors=200:stats_mode=diff", palette}));
-    EXPECT_EQ(argumentsOf(runs[1]),
-        (QStringList {"-y", "-f", "concat", "-safe", "0", "-i", "list.txt", "-i", palette, "-lavfi",
-            "[0:v][1:v]paletteuse=dither=sierra2_4a:diff_mode=rectangle", "-loop", "0", "-final_delay", "25",
-            QDir::current().absoluteFilePath("out/x.gif")}));
+            "palettegen=max_colors=200:stats_mode=diff", "palette.png"}));
+    const QStringList mapping = argumentsOf(runs[1]);
+    EXPECT_EQ(mapping.mid(0, mapping.size() - 1),
+        (QStringList {"-y", "-f", "concat", "-safe", "0", "-i", "list.txt", "-i", "palette.png", "-lavfi",
+            "[0:v][1:v]paletteuse=dither=sierra2_4a:diff_mode=rectangle", "-loop", "0", "-final_delay", "25", "-f",
+            "gif"}));
+    expectPendingSiblingOf(mapping.last(), out.filePath("x.gif"));
     EXPECT_TRUE(
         tools.listSeenBy(1).contains(QStringLiteral("file 'frame00002.png'\noption framerate 100\nduration 0.25\n")));
     EXPECT_TRUE(staging.isEmpty());
@@ -96,7 +112,7 @@ TEST(FFmpegGif, QualityLoopAndOverrideReachTheArguments)
         EXPECT_EQ(mapping.value(12), c.loop);
         // A resampled input already gives the last frame its length.
         const bool perFrame = !c.fps || *c.fps < 1;
-        EXPECT_EQ(mapping.size(), perFrame ? 16 : 14);
+        EXPECT_EQ(mapping.size(), perFrame ? 18 : 16);
         if (perFrame) {
             EXPECT_EQ(mapping.mid(13, 2), (QStringList {"-final_delay", "2"}));
         }
@@ -107,14 +123,16 @@ TEST(FFmpegGif, QualityLoopAndOverrideReachTheArguments)
 TEST(FFmpegGif, AFailingPalettePassStopsTheExportAndShowsTheEndOfStandardError)
 {
     const StubTools tools({QStringLiteral("ffmpeg")});
+    QTemporaryDir out;
     Staging staging;
     const QString noise = QString(700, QLatin1Char('n')) + QString(300, QLatin1Char('e'));
     const EnvOverride err("QUILLO_STUB_STDERR", noise.toUtf8());
     const EnvOverride fail("QUILLO_STUB_FAIL_AT", "1");
-    const ExportResult result = GifExporter::exportGif(
-        *solidProject(2, 4, 4, Qt::red, 60), "/tmp/never.gif", ExportOptions(GifEncoder::ffmpeg, GifQuality::high, 0));
+    const ExportResult result = GifExporter::exportGif(*solidProject(2, 4, 4, Qt::red, 60), out.filePath("never.gif"),
+        ExportOptions(GifEncoder::ffmpeg, GifQuality::high, 0));
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.message, QStringLiteral("palettegen failed: ") + QString(300, QLatin1Char('e')));
+    EXPECT_TRUE(QDir(out.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     EXPECT_EQ(tools.runs().size(), 1);
     EXPECT_TRUE(staging.isEmpty());
 }
@@ -122,52 +140,74 @@ TEST(FFmpegGif, AFailingPalettePassStopsTheExportAndShowsTheEndOfStandardError)
 TEST(FFmpegGif, AFailingMappingPassIsReportedWithItsWholeShortMessage)
 {
     const StubTools tools({QStringLiteral("ffmpeg")});
+    QTemporaryDir out;
     Staging staging;
     const EnvOverride err("QUILLO_STUB_STDERR", "Invalid argument here");
     const EnvOverride fail("QUILLO_STUB_FAIL_AT", "2");
-    const ExportResult result = GifExporter::exportGif(
-        *solidProject(2, 4, 4, Qt::red, 60), "/tmp/never.gif", ExportOptions(GifEncoder::ffmpeg, GifQuality::high, 0));
+    const ExportResult result = GifExporter::exportGif(*solidProject(2, 4, 4, Qt::red, 60), out.filePath("never.gif"),
+        ExportOptions(GifEncoder::ffmpeg, GifQuality::high, 0));
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.message, QStringLiteral("ffmpeg gif failed: Invalid argument here"));
     EXPECT_TRUE(staging.isEmpty());
 }
 
-TEST(Gifski, NamesEachPngOncePerTwentyMillisecondsOfItsDelay)
+TEST(Gifski, CountsFramesAtAHundredPerSecondThenWritesTheProjectsDelays)
 {
-    const StubTools tools({QStringLiteral("gifski")});
+    const StubTools tools({QStringLiteral("gifski")}, 3);
+    QTemporaryDir out;
     Staging staging;
     GifProjectRef project = solidProject(3, 4, 4, Qt::red, 60);
     project->frames[1]->delayMs = 10; // held to a GIF's 20 ms
     project->frames[2]->delayMs = 250;
-    const ExportResult result
-        = GifExporter::exportGif(*project, "/tmp/g.gif", ExportOptions(GifEncoder::gifski, GifQuality::high, 0));
-    EXPECT_TRUE(result.ok);
+    const ExportResult result = GifExporter::exportGif(
+        *project, out.filePath("g.gif"), ExportOptions(GifEncoder::gifski, GifQuality::high, 0));
+    EXPECT_TRUE(result.ok) << result.message.toStdString();
     // The message names the recording's rate, as it always has.
     EXPECT_EQ(result.message, QStringLiteral("Exported with gifski (q90, 15fps, High)."));
     const QList<QStringList> runs = tools.runs();
     ASSERT_EQ(runs.size(), 1);
     const QStringList arguments = argumentsOf(runs[0]);
-    EXPECT_EQ(arguments.mid(0, 10),
-        (QStringList {"--fps", "50", "--quality", "90", "--repeat", "0", "--width", "4", "-o", "/tmp/g.gif"}));
-    // 60 ms, 20 ms and 250 ms in 20 ms steps: 3, then 1, then 13 (the last
-    // frame runs from 80 to 330 ms, and 330 rounds to the grid point 340).
-    QStringList names;
-    for (const QString &file : arguments.mid(10)) {
-        EXPECT_TRUE(QFileInfo(file).isAbsolute());
-        names << QFileInfo(file).fileName();
+    ASSERT_EQ(arguments.size(), 13);
+    EXPECT_EQ(
+        arguments.mid(0, 9), (QStringList {"--fps", "100", "--quality", "90", "--repeat", "0", "--width", "4", "-o"}));
+    expectPendingSiblingOf(arguments.value(9), out.filePath("g.gif"));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(QFileInfo(arguments[10 + i]).isAbsolute());
+        EXPECT_EQ(QFileInfo(arguments[10 + i]).fileName(), GifExporter::frameFileName(i));
     }
-    QStringList expected;
-    for (const auto &[index, count] : {std::pair {0, 3}, {1, 1}, {2, 13}}) {
-        for (int i = 0; i < count; ++i)
-            expected << GifExporter::frameFileName(index);
-    }
-    EXPECT_EQ(names, expected);
     // No working directory: the child runs where the program runs.
     EXPECT_EQ(cwdOf(runs[0]), QDir::currentPath());
+    const std::optional<GifFile::Structure> written = GifFile::read(out.filePath("g.gif"));
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->delays, (std::vector<std::optional<int>> {6, 2, 25}));
     EXPECT_TRUE(staging.isEmpty());
 }
 
-TEST(Gifski, AnOverrideGivesEveryFrameOneEntryAtThatRate)
+TEST(Gifski, EachGifFrameLastsWhatTheProjectFramesItShowsSpan)
+{
+    struct Case {
+        std::vector<int> counted;
+        std::vector<int64_t> delays;
+        std::optional<std::vector<int>> expected;
+    };
+    const Case cases[] = {
+        {{1, 1, 1}, {60, 10, 250}, std::vector<int> {6, 2, 25}},
+        // gifski merged the first two frames: they last 80 ms together.
+        {{2, 1}, {60, 10, 250}, std::vector<int> {8, 25}},
+        // Starts rounded on the running total: 33 ms three times is 10, not 9.
+        {{1, 1, 1}, {33, 33, 33}, std::vector<int> {3, 4, 3}},
+        {{1, 1}, {60, 10, 250}, std::nullopt},
+        {{1, 0, 2}, {60, 10, 250}, std::nullopt},
+    };
+    for (const Case &c : cases) {
+        GifFrameList frames;
+        for (int64_t delay : c.delays)
+            frames.push_back(std::make_shared<GifFrame>(QImage(), delay));
+        EXPECT_EQ(GifExporter::gifskiDelays(c.counted, GifProject(std::move(frames), 15)), c.expected);
+    }
+}
+
+TEST(Gifski, AnOverrideGivesEveryFrameThatRateAsGifskiWritesIt)
 {
     struct Case {
         int64_t projectFps;
@@ -179,63 +219,36 @@ TEST(Gifski, AnOverrideGivesEveryFrameOneEntryAtThatRate)
     const Case cases[] = {
         {15, 0, 1, "1", "-1"},
         {15, 25, 5, "25", "4"},
-        {30, std::nullopt, -1, "50", "0"},
-        {0, std::nullopt, 3, "50", "2"},
+        {30, std::nullopt, -1, "100", "0"},
+        {0, std::nullopt, 3, "100", "2"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.rate.toStdString());
         const GifProjectRef project = solidProject(2, 2, 2, Qt::red, 20, c.projectFps);
         const ExportOptions options(GifEncoder::gifski, GifQuality::low, c.loops, c.fps);
-        const GifExporter::GifskiInput input
-            = GifExporter::gifskiInput(*project, {"/a.png", "/b.png"}, options, 1 << 20);
-        EXPECT_EQ(GifExporter::gifskiArguments(input.fps, 2, options, "/d.gif", input.files),
+        EXPECT_EQ(GifExporter::gifskiArguments(
+                      GifExporter::gifskiArgumentRate(*project, options), 2, options, "/d.gif", {"/a.png", "/b.png"}),
             (QStringList {"--fps", c.rate, "--quality", "50", "--repeat", c.repeat, "--width", "2", "-o", "/d.gif",
                 "/a.png", "/b.png"}));
     }
-}
-
-TEST(Gifski, ALongProjectTakesACoarserGridThatStillAddsUpToItsLength)
-{
-    // 3,000 frames, many of them long pauses: minutes of animation that would
-    // need about 84,000 names at 20 ms.
-    std::vector<int64_t> delays;
-    GifProjectRef project = solidProject(3000, 2, 2, Qt::red, 66);
-    for (size_t i = 0; i < project->frames.size(); ++i) {
-        if (i % 10 == 0)
-            project->frames[i]->delayMs = 5000;
-        delays.push_back(ExportTiming::gifDelayMs(project->frames[i]->delayMs));
-    }
     QStringList pngs;
-    for (int i = 0; i < 3000; ++i)
-        pngs << QStringLiteral("/tmp/quillo-0123456789abcdef/") + GifExporter::frameFileName(i);
-    const ExportOptions options(GifEncoder::gifski, GifQuality::high, 0);
-    const qsizetype budget = 2 * 1024 * 1024;
-    const GifExporter::GifskiInput input = GifExporter::gifskiInput(*project, pngs, options, budget);
-    EXPECT_LE(GifExporter::commandLineBytes(input.files), budget);
-    const double stepMs = 1000.0 / input.fps.toDouble();
-    EXPECT_GT(stepMs, 20);
-    EXPECT_EQ(std::lround(stepMs) % 20, 0);
-    // In order, and the whole as long as the project to within half a step.
-    EXPECT_TRUE(std::is_sorted(input.files.begin(), input.files.end()));
-    const double total = std::accumulate(delays.begin(), delays.end(), 0.0);
-    EXPECT_NEAR(double(input.files.size()) * stepMs, total, stepMs / 2);
-    // Every long pause is still there.
-    for (int i = 0; i < 3000; i += 10)
-        EXPECT_GE(input.files.count(pngs[i]), int(5000 / stepMs) - 1) << i;
-
-    // A budget that holds the fine grid keeps it.
-    const GifExporter::GifskiInput fine = GifExporter::gifskiInput(*project, pngs, options, 64 * 1024 * 1024);
-    EXPECT_EQ(fine.fps, QStringLiteral("50"));
+    for (int i = 0; i < 200; ++i)
+        pngs << QStringLiteral("/f%1.png").arg(i);
+    EXPECT_EQ(
+        GifExporter::gifskiArguments(15, 640, ExportOptions(GifEncoder::gifski, GifQuality::max, 0), "/d.gif", pngs)
+            .size(),
+        210);
 }
 
 TEST(Gifski, AFailingRunIsReportedAndFfmpegIsNotTried)
 {
     const StubTools tools({QStringLiteral("gifski"), QStringLiteral("ffmpeg")});
+    QTemporaryDir out;
     Staging staging;
     const EnvOverride err("QUILLO_STUB_STDERR", "error: bad frame");
     const EnvOverride fail("QUILLO_STUB_FAIL_AT", "1");
-    const ExportResult result = GifExporter::exportGif(
-        *solidProject(2, 4, 4, Qt::red, 60), "/tmp/never.gif", ExportOptions(GifEncoder::gifski, GifQuality::high, 0));
+    const ExportResult result = GifExporter::exportGif(*solidProject(2, 4, 4, Qt::red, 60), out.filePath("never.gif"),
+        ExportOptions(GifEncoder::gifski, GifQuality::high, 0));
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.message, QStringLiteral("gifski failed: error: bad frame"));
     ASSERT_EQ(tools.runs().size(), 1);
@@ -246,19 +259,22 @@ TEST(Gifski, AFailingRunIsReportedAndFfmpegIsNotTried)
 TEST(Mp4, ReadsTheVideoListWithEachFramesOwnDelay)
 {
     const StubTools tools({QStringLiteral("ffmpeg")});
+    QTemporaryDir out;
     Staging staging;
     GifProjectRef project = solidProject(2, 4, 4, Qt::red, 60);
     project->frames[1]->delayMs = 17; // a 60 fps recording's frame keeps its 17 ms
-    const ExportResult result = GifExporter::exportMP4(*project, QStringLiteral("/tmp/v.mp4"), GifQuality::high);
+    const ExportResult result = GifExporter::exportMP4(*project, out.filePath("v.mp4"), GifQuality::high);
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.message, QStringLiteral("Exported MP4 (CRF 20, High)."));
     const QList<QStringList> runs = tools.runs();
     ASSERT_EQ(runs.size(), 1);
     EXPECT_TRUE(QFileInfo(cwdOf(runs[0])).fileName().startsWith(QStringLiteral("quillo-")));
-    EXPECT_EQ(argumentsOf(runs[0]),
+    const QStringList arguments = argumentsOf(runs[0]);
+    EXPECT_EQ(arguments.mid(0, arguments.size() - 1),
         (QStringList {"-y", "-f", "concat", "-safe", "0", "-i", "video.txt", "-vf",
-            "scale=trunc(iw/2)*2:trunc(ih/2)*2,format=yuv420p", "-fps_mode", "vfr", "-c:v", "libx264", "-bf", "0",
-            "-crf", "20", "-preset", "medium", "-pix_fmt", "yuv420p", "/tmp/v.mp4"}));
+            "pad=ceil(iw/2)*2:ceil(ih/2)*2,format=yuv420p", "-fps_mode", "vfr", "-c:v", "libx264", "-bf", "0", "-crf",
+            "20", "-preset", "medium", "-pix_fmt", "yuv420p", "-f", "mp4"}));
+    expectPendingSiblingOf(arguments.last(), out.filePath("v.mp4"));
     EXPECT_EQ(tools.listSeenBy(1, QStringLiteral("video")),
         QStringLiteral("ffconcat version 1.0\n"
                        "file 'frame00000.png'\noption framerate 1000\nduration 0.06\n"
@@ -270,11 +286,13 @@ TEST(Mp4, ReadsTheVideoListWithEachFramesOwnDelay)
 TEST(Mp4, QualityReachesTheArgumentsAndTheMessage)
 {
     const StubTools tools({QStringLiteral("ffmpeg")});
+    QTemporaryDir out;
     Staging staging;
     const ExportResult max
-        = GifExporter::exportMP4(*solidProject(1, 4, 4, Qt::red, 60, 0), "/tmp/v.mp4", GifQuality::max);
+        = GifExporter::exportMP4(*solidProject(1, 4, 4, Qt::red, 60, 0), out.filePath("v.mp4"), GifQuality::max);
     EXPECT_EQ(max.message, QStringLiteral("Exported MP4 (CRF 16, Max (large file))."));
-    const ExportResult low = GifExporter::exportMP4(*solidProject(1, 4, 4, Qt::red, 60), "/tmp/v.mp4", GifQuality::low);
+    const ExportResult low
+        = GifExporter::exportMP4(*solidProject(1, 4, 4, Qt::red, 60), out.filePath("v.mp4"), GifQuality::low);
     EXPECT_EQ(low.message, QStringLiteral("Exported MP4 (CRF 28, Low (small file))."));
     const QList<QStringList> runs = tools.runs();
     ASSERT_EQ(runs.size(), 2);
@@ -328,7 +346,7 @@ TEST(Dispatch, PicksThePathByEncoderAndFallsBackSilently)
     QTemporaryDir out;
     for (const Case &c : cases) {
         SCOPED_TRACE(rawValue(c.requested).toStdString() + " with " + c.installed.join(',').toStdString());
-        const StubTools tools(c.installed);
+        const StubTools tools(c.installed, 2);
         const ExportResult result = GifExporter::exportGif(*solidProject(2, 6, 6, Qt::green, 60), out.filePath("d.gif"),
             ExportOptions(c.requested, GifQuality::high, 0));
         EXPECT_TRUE(result.ok);
@@ -349,7 +367,7 @@ TEST(Dispatch, OneFrameAskedOfGifskiTakesThePathWithoutIt)
     QTemporaryDir out;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.installed.join(',').toStdString());
-        const StubTools tools(c.installed);
+        const StubTools tools(c.installed, 1);
         const ExportResult result = GifExporter::exportGif(*solidProject(1, 6, 6, Qt::green, 60),
             out.filePath("one.gif"), ExportOptions(GifEncoder::gifski, GifQuality::high, 0));
         EXPECT_TRUE(result.ok) << result.message.toStdString();

@@ -126,7 +126,8 @@ TEST(FrameStaging, WritesOnePngPerFrameAndTheListThenRemovesTheFolder)
         folder = staged->dir();
         EXPECT_TRUE(QFileInfo(folder).fileName().startsWith(QStringLiteral("quillo-")));
         EXPECT_EQ(QFileInfo(folder).absolutePath(), QDir(temp.path()).absolutePath());
-        EXPECT_EQ(entriesOf(folder), (QStringList {"frame00000.png", "frame00001.png", "frame00002.png", "list.txt"}));
+        EXPECT_EQ(entriesOf(folder),
+            (QStringList {".lock", "frame00000.png", "frame00001.png", "frame00002.png", "list.txt"}));
         ASSERT_EQ(staged->pngs().size(), 3);
         for (int i = 0; i < 3; ++i) {
             EXPECT_EQ(staged->pngs()[i], folder + '/' + frameFileName(i));
@@ -149,7 +150,7 @@ TEST(FrameStaging, EmptyProjectGetsAListWithOnlyTheHeader)
     const std::optional<GifExporter::FrameDir> staged = makeFrameDir(projectWithDelays({}));
     ASSERT_TRUE(staged);
     EXPECT_TRUE(staged->pngs().isEmpty());
-    EXPECT_EQ(entriesOf(staged->dir()), QStringList {"list.txt"});
+    EXPECT_EQ(entriesOf(staged->dir()), (QStringList {".lock", "list.txt"}));
 }
 
 TEST(FrameStaging, TwoStagingsUseTwoFolders)

@@ -106,12 +106,12 @@ TEST(Tools, Run_CompletesWhenTheChildFloodsBothStreams)
     EXPECT_TRUE(result.standardError.endsWith(QStringLiteral("eEND")));
 }
 
-TEST(Tools, Run_GivesEmptyTextForStandardErrorThatIsNotUtf8)
+TEST(Tools, Run_KeepsStandardErrorThatIsNotUtf8ReadableWithReplacements)
 {
-    const Tools::RunResult result = Tools::run(
-        QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("printf '\\377\\376' >&2; exit 1")});
+    const Tools::RunResult result
+        = Tools::run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("printf 'a\\377b' >&2; exit 1")});
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.standardError.isEmpty());
+    EXPECT_EQ(result.standardError, QStringLiteral("a\uFFFDb"));
 }
 
 TEST(Tools, Tail_KeepsTheLast300Characters)
