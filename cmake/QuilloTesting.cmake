@@ -22,6 +22,12 @@ target_compile_definitions(quillo_test_main_gui PRIVATE QUILLO_TEST_GUI)
 target_link_libraries(quillo_test_main_gui PUBLIC quillo_options GTest::gtest GTest::gmock Qt6::Widgets)
 target_include_directories(quillo_test_main_gui PUBLIC ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
 
+# Tests in the headless Wayland desktops read them through WaylandDesktop.
+add_library(quillo_test_wayland STATIC ${PROJECT_SOURCE_DIR}/tests/support/WaylandDesktop.cpp)
+target_compile_definitions(quillo_test_wayland PRIVATE QUILLO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+target_link_libraries(quillo_test_wayland PUBLIC quillo_options Qt6::Core)
+target_include_directories(quillo_test_wayland PUBLIC ${PROJECT_SOURCE_DIR}/tests)
+
 # The headless Wayland desktops the tests can ask for, and the arguments of
 # tests/wayland/start-desktop.sh that start each.
 set(QUILLO_WAYLAND_DESKTOPS sway sway_scale2 gnome)
@@ -52,6 +58,9 @@ function(quillo_add_test name)
     target_link_libraries(${name} PRIVATE quillo_test_main_gui ${T_LIBS})
   else()
     target_link_libraries(${name} PRIVATE quillo_test_main_core ${T_LIBS})
+  endif()
+  if(T_WAYLAND)
+    target_link_libraries(${name} PRIVATE quillo_test_wayland)
   endif()
   target_compile_definitions(${name} PRIVATE
     QUILLO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
