@@ -4,8 +4,9 @@
 #
 # Debian 12's xdg-desktop-portal-wlr refuses to stream from a compositor that
 # offers no DMA-BUF (no GPU, as on CI machines), so it is rebuilt once from
-# Debian's source package with tests/wayland/xdpw-shm-buffers.patch and kept
-# in $XDPW_DIR; later runs find it there and skip the build. The Debian binary
+# Debian's source package (fetched through a deb-src entry of its own, which
+# is removed again) with tests/wayland/xdpw-shm-buffers.patch and kept in
+# $XDPW_DIR; later runs find it there and skip the build. The Debian binary
 # package is never installed, so no desktop session of the machine picks the
 # patched portal backend up: only the test desktops point at it.
 #
@@ -82,23 +83,21 @@ deb_src_stanza() {
     "$uri" "$suite" "${components:-main}" "$signed_by"
 }
 
-stanza=$(deb_src_stanza)
-if [ "$(cat "$DEB_SRC_LIST" 2>/dev/null)" != "$stanza" ]; then
-  printf '%s\n' "$stanza" | "${SUDO[@]}" tee "$DEB_SRC_LIST" >/dev/null
-fi
+work=$(mktemp -d)
+# Nothing else needs the source index: without the entry, the machine's later
+# updates do not fetch it.
+trap 'rm -rf "$work"; "${SUDO[@]}" rm -f "$DEB_SRC_LIST"' EXIT
+deb_src_stanza | "${SUDO[@]}" tee "$DEB_SRC_LIST" >/dev/null
 # Refresh only the source index: the binary lists are not needed for this.
 "${SUDO[@]}" apt-get update -q -o Dir::Etc::SourceList="$DEB_SRC_LIST" \
   -o Dir::Etc::SourceParts=- -o APT::Get::List-Cleanup=0
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 # apt downloads as its own user when run as root
 [ "$(id -u)" -ne 0 ] || chown _apt "$work"
 patch_file=$(realpath "$XDPW_PATCH")
+(cd "$work" && apt-get source -q xdg-desktop-portal-wlr >/dev/null)
+"${SUDO[@]}" rm -f "$DEB_SRC_LIST"
 (
-  cd "$work"
-  apt-get source -q xdg-desktop-portal-wlr >/dev/null
-  cd xdg-desktop-portal-wlr-*/
+  cd "$work"/xdg-desktop-portal-wlr-*/
   patch -p1 --forward <"$patch_file"
   meson setup build --buildtype=release -Dman-pages=disabled -Dsystemd=disabled >/dev/null
   ninja -C build >/dev/null

@@ -53,8 +53,9 @@ bus_has_name() {
     --method org.freedesktop.DBus.NameHasOwner "$1" | grep -q true
 }
 
-# A private, empty system bus (the desktops must not reach the machine's own
-# logind, accounts or network services, if it has any) and a session bus.
+# A private, empty system bus (gnome-shell aborts without one, and the desktops
+# must not reach the machine's own logind, accounts or network services, if it
+# has any) and a session bus.
 start_buses() {
   cat >"$RUN/system-bus.conf" <<EOF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -114,7 +115,7 @@ x_display_of() {
   local lock
   for lock in /tmp/.X[0-9]*-lock; do
     [ -f "$lock" ] || continue
-    if [ "$(tr -cd '0-9' <"$lock")" = "$1" ]; then
+    if [ "$({ tr -cd '0-9' <"$lock"; } 2>/dev/null)" = "$1" ]; then
       lock=${lock#/tmp/.X}
       echo ":${lock%-lock}"
       return 0

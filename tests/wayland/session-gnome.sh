@@ -40,7 +40,6 @@ EOF
 
 gnome-shell --headless --wayland --virtual-monitor "$QUILLO_WAYLAND_OUTPUT_SIZE" \
   >"$DIR/log/gnome-shell.log" 2>&1 &
-shell_pid=$!
 
 shell_eval() {
   gdbus call --timeout 5 --session --dest org.gnome.Shell --object-path /org/gnome/Shell \
@@ -55,13 +54,17 @@ shell_eval 'Main.overview.hide()' >/dev/null
 overview_hidden() { shell_eval 'Main.overview.visible || Main.overview.animationInProgress' | grep -q "'false'"; }
 wait_for 10 "leaving the overview" overview_hidden
 
-export WAYLAND_DISPLAY=wayland-0
-wait_for 10 "gnome-shell's Wayland socket" test -S "$RUN/$WAYLAND_DISPLAY"
-shell_display() { DISPLAY=$(x_display_of "$shell_pid"); }
-wait_for 15 "XWayland's socket" shell_display
-export DISPLAY
-XAUTHORITY=$(compgen -G "$RUN/.mutter-Xwaylandauth.*" | head -n 1) || true
-export XAUTHORITY
+# The displays the shell gives its own clients. mutter holds two X displays:
+# the other one is for itself.
+shell_getenv() { shell_eval "imports.gi.GLib.getenv('$1')" | sed -n "s/^(true, '\"\(.*\)\"')\$/\1/p"; }
+shell_displays() {
+  WAYLAND_DISPLAY=$(shell_getenv WAYLAND_DISPLAY)
+  DISPLAY=$(shell_getenv DISPLAY)
+  XAUTHORITY=$(shell_getenv XAUTHORITY)
+  [ -S "$RUN/$WAYLAND_DISPLAY" ] && [ -n "$DISPLAY" ] && [ -f "$XAUTHORITY" ]
+}
+wait_for 15 "gnome-shell's displays" shell_displays
+export WAYLAND_DISPLAY DISPLAY XAUTHORITY
 wait_for 15 "XWayland" xdpyinfo -display "$DISPLAY"
 
 dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XAUTHORITY XDG_CURRENT_DESKTOP XDG_SESSION_TYPE

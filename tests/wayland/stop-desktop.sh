@@ -44,19 +44,27 @@ end_members() {
 
 pgid=$(cat "$dir/pgid" 2>/dev/null)
 pgid=${pgid:-none}
+
+# XWayland's displays: the lock files name the compositor (or XWayland) that
+# holds them. mutter takes two; neither it nor a killed XWayland removes them.
+live=" $(members | tr '\n' ' ') "
+x_locks=()
+for lock in /tmp/.X[0-9]*-lock; do
+  [ -f "$lock" ] || continue
+  owner=$({ tr -cd '0-9' <"$lock"; } 2>/dev/null)
+  [[ -n $owner && $live == *" $owner "* ]] && x_locks+=("$lock:$owner")
+done
+
 if ! end_members TERM 30; then
   echo "$0: processes of $dir ignored TERM for 3 s, killing them" >&2
   end_members KILL 20
 fi
 
-# An XWayland that was killed leaves its lock and socket behind.
-for lock in /tmp/.X[0-9]*-lock; do
-  [ -f "$lock" ] || continue
-  owner=$(tr -cd '0-9' <"$lock")
-  if [ -n "$owner" ] && ! kill -0 "$owner" 2>/dev/null && [ ! -d "/proc/$owner" ]; then
+for entry in "${x_locks[@]}"; do
+  lock=${entry%:*}
+  if [ "$({ tr -cd '0-9' <"$lock"; } 2>/dev/null)" = "${entry##*:}" ]; then
     n=${lock#/tmp/.X}
-    n=${n%-lock}
-    grep -qs "^export DISPLAY=:$n\$" "$dir/env" && rm -f "$lock" "/tmp/.X11-unix/X$n"
+    rm -f "$lock" "/tmp/.X11-unix/X${n%-lock}"
   fi
 done
 
