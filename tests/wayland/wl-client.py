@@ -91,7 +91,8 @@ def main():
         client = subprocess.Popen(
             [CLIENTS[desktop.name()]],
             stdin=subprocess.DEVNULL,
-            stdout=log,
+            # weston-presentation-shm reports every frame there
+            stdout=subprocess.DEVNULL,
             stderr=log,
             env=desktop.tagged_env(),
             start_new_session=True,
