@@ -26,18 +26,7 @@ if [ "$(id -u)" -ne 0 ]; then
   SUDO=(sudo)
 fi
 
-missing=()
-for p in "${PACKAGES[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [ "$status" = "install ok installed" ] || missing+=("$p")
-done
-
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "install-deps: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  "${SUDO[@]}" apt-get update -q
-  "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+"$(dirname "$0")/apt-install-missing.sh" "${PACKAGES[@]}"
 
 # A locale with a decimal comma, for the test that field arithmetic ignores it.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
@@ -58,3 +47,6 @@ if ! /usr/local/bin/gifski --version 2>/dev/null | grep -q "$GIFSKI_VERSION"; th
   "${SUDO[@]}" npm install -g --no-fund --no-audit "gifski@$GIFSKI_VERSION"
   "${SUDO[@]}" ln -sf "$(npm root -g)/gifski/bin/debian/gifski" /usr/local/bin/gifski
 fi
+
+# The headless Wayland desktops of the wayland tests.
+"$(dirname "$0")/install-wayland-deps.sh"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, checks the formatting and runs every test.
-# One ctest run under a private X server: tests labelled x11 use it, the rest
+# One ctest run under a private X server: tests labelled x11 use it, tests
+# labelled wayland start their own headless desktops (tests/wayland), the rest
 # run offscreen (each carries QT_QPA_PLATFORM=offscreen).
 set -euo pipefail
 cd "$(dirname "$0")/.."
