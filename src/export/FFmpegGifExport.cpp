@@ -4,6 +4,7 @@
 #include "export/ExportTiming.h"
 #include "export/FrameStaging.h"
 #include "export/OutputCheck.h"
+#include "export/ToolProgress.h"
 #include "export/Tools.h"
 
 namespace GifExporter {
@@ -37,9 +38,13 @@ QStringList ffmpegMappingArguments(
         = QStringLiteral("paletteuse=dither=%1:diff_mode=rectangle").arg(ffmpegDither(options.quality));
     const QString graph = fps ? QStringLiteral("[0:v]fps=%1[v];[v][1:v]").arg(*fps) + paletteUse
                               : QStringLiteral("[0:v][1:v]") + paletteUse;
-    QStringList arguments {QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("concat"),
-        QStringLiteral("-safe"), QStringLiteral("0"), QStringLiteral("-i"), QStringLiteral("list.txt"),
-        QStringLiteral("-i"), palettePath, QStringLiteral("-lavfi"), graph, QStringLiteral("-loop"),
+    // "-progress pipe:1": a line per frame on standard output, for the
+    // progress bar; "-nostats" keeps the same out of standard error, whose
+    // end a failure shows.
+    QStringList arguments {QStringLiteral("-y"), QStringLiteral("-nostats"), QStringLiteral("-progress"),
+        QStringLiteral("pipe:1"), QStringLiteral("-f"), QStringLiteral("concat"), QStringLiteral("-safe"),
+        QStringLiteral("0"), QStringLiteral("-i"), QStringLiteral("list.txt"), QStringLiteral("-i"), palettePath,
+        QStringLiteral("-lavfi"), graph, QStringLiteral("-loop"),
         QString::number(ExportTiming::loopValue(options.loopCount))};
     if (!fps) {
         arguments << QStringLiteral("-final_delay")
@@ -80,7 +85,8 @@ ExportResult exportFFmpeg(
 
     const int64_t lastDelayMs = project.frames.empty() ? 0 : project.frames.back()->delayMs;
     const Tools::RunResult gifRun
-        = Tools::run(*ffmpeg, ffmpegMappingArguments(palette, output.path(), options, lastDelayMs), staged->dir(), job);
+        = Tools::run(*ffmpeg, ffmpegMappingArguments(palette, output.path(), options, lastDelayMs), staged->dir(), job,
+            ToolProgress::reader(job, ToolProgress::Tool::ffmpeg, int64_t(project.frames.size()), 0.55, 1.0));
     if (gifRun.status != 0 || gifRun.cancelled)
         return ExportSteps::toolFailed(QStringLiteral("ffmpeg gif failed: "), gifRun);
 

@@ -6,6 +6,7 @@
 #include "export/FrameStaging.h"
 #include "export/GifFile.h"
 #include "export/OutputCheck.h"
+#include "export/ToolProgress.h"
 #include "export/Tools.h"
 
 #include <algorithm>
@@ -80,7 +81,8 @@ ExportResult exportGifski(
 
     const QStringList arguments = gifskiArguments(gifskiArgumentRate(project, options),
         int64_t(project.canvasSize().width), options, output.path(), staged->pngs());
-    const Tools::RunResult run = Tools::run(*gifski, arguments, std::nullopt, job);
+    const Tools::RunResult run = Tools::run(*gifski, arguments, std::nullopt, job,
+        ToolProgress::reader(job, ToolProgress::Tool::gifski, int64_t(project.frames.size()), 0.3, 1.0));
     if (run.status != 0 || run.cancelled)
         return ExportSteps::toolFailed(QStringLiteral("gifski failed: "), run);
 

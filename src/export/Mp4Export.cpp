@@ -4,6 +4,7 @@
 #include "export/FrameStaging.h"
 #include "export/GifExporter.h"
 #include "export/OutputCheck.h"
+#include "export/ToolProgress.h"
 #include "export/Tools.h"
 
 namespace GifExporter {
@@ -16,8 +17,9 @@ QStringList mp4Arguments(GifQuality quality, const QString &destination)
     // constant rate. "-bf 0": with B-frames the MP4 muxer cannot tell how long
     // the last frame lasts and writes a track shorter than the video (a 1.46 s
     // clip came out as a 0.36 s track); screen content gains little from them.
-    return {QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("concat"), QStringLiteral("-safe"),
-        QStringLiteral("0"), QStringLiteral("-i"), QStringLiteral("video.txt"), QStringLiteral("-vf"),
+    return {QStringLiteral("-y"), QStringLiteral("-nostats"), QStringLiteral("-progress"), QStringLiteral("pipe:1"),
+        QStringLiteral("-f"), QStringLiteral("concat"), QStringLiteral("-safe"), QStringLiteral("0"),
+        QStringLiteral("-i"), QStringLiteral("video.txt"), QStringLiteral("-vf"),
         QStringLiteral("pad=ceil(iw/2)*2:ceil(ih/2)*2,format=yuv420p"), QStringLiteral("-fps_mode"),
         QStringLiteral("vfr"), QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-bf"),
         QStringLiteral("0"), QStringLiteral("-crf"), QString::number(mp4CRF(quality)), QStringLiteral("-preset"),
@@ -43,7 +45,8 @@ ExportResult exportMP4(const GifProject &project, const QString &destination, Gi
         return {false, QStringLiteral("Could not stage frames.")};
     }
 
-    const Tools::RunResult run = Tools::run(*ffmpeg, mp4Arguments(quality, output.path()), staged->dir(), job);
+    const Tools::RunResult run = Tools::run(*ffmpeg, mp4Arguments(quality, output.path()), staged->dir(), job,
+        ToolProgress::reader(job, ToolProgress::Tool::ffmpeg, int64_t(project.frames.size()) + 1, 0.4, 1.0));
     if (run.status != 0 || run.cancelled)
         return ExportSteps::toolFailed(QStringLiteral("ffmpeg mp4 failed: "), run);
 

@@ -128,7 +128,7 @@ std::optional<QString> gifski()
 }
 
 RunResult run(const QString &path, const QStringList &arguments, const std::optional<QString> &workingDirectory,
-    const ExportJob *job, const std::function<void(const QByteArray &)> &onStandardError)
+    const ExportJob *job, const std::function<void(const QByteArray &)> &onStandardOutput)
 {
     QProcess process;
     process.setProgram(path);
@@ -136,7 +136,8 @@ RunResult run(const QString &path, const QStringList &arguments, const std::opti
     if (workingDirectory)
         process.setWorkingDirectory(*workingDirectory);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
+    if (!onStandardOutput)
+        process.setStandardOutputFile(QProcess::nullDevice());
     process.setChildProcessModifier([] {
         // Between fork and exec: only async-signal-safe calls.
         ::setpgid(0, 0);
@@ -149,12 +150,12 @@ RunResult run(const QString &path, const QStringList &arguments, const std::opti
 
     QByteArray standardError;
     auto collect = [&] {
-        const QByteArray piece = process.readAllStandardError();
-        if (piece.isEmpty())
-            return;
-        standardError += piece;
-        if (onStandardError)
-            onStandardError(piece);
+        standardError += process.readAllStandardError();
+        if (onStandardOutput) {
+            const QByteArray piece = process.readAllStandardOutput();
+            if (!piece.isEmpty())
+                onStandardOutput(piece);
+        }
     };
     bool cancelled = false;
     QDeadlineTimer killAt;

@@ -46,18 +46,19 @@ struct RunResult {
 
 // Runs `path` with `arguments` (the program name not included) in the
 // inherited environment, in `workingDirectory` when given, with no standard
-// input, and waits for it to end. Standard output is thrown away as it
-// arrives and standard error is collected while the child runs, so a child
-// that writes megabytes to either never stalls on a full pipe.
+// input, and waits for it to end. Standard error is collected while the child
+// runs; standard output goes to `onStandardOutput` piece by piece as it
+// arrives (on the calling thread; progress reports), or is thrown away
+// without it. A child that writes megabytes to either never stalls on a full
+// pipe.
 //
 // The child and anything it starts form a process group of their own, which
 // is stopped (SIGTERM, then SIGKILL a moment later) when `job` is cancelled,
 // and killed by the kernel if this program dies first: no encoder outlives
-// the export that started it. `onStandardError`, when set, hears each piece
-// of standard error as it arrives (on the calling thread), for progress.
+// the export that started it.
 RunResult run(const QString &path, const QStringList &arguments,
     const std::optional<QString> &workingDirectory = std::nullopt, const ExportJob *job = nullptr,
-    const std::function<void(const QByteArray &)> &onStandardError = {});
+    const std::function<void(const QByteArray &)> &onStandardOutput = {});
 
 // Stops every child process that run() is waiting for in the whole program,
 // as a cancel would. For an orderly shutdown. Any thread.

@@ -73,9 +73,9 @@ TEST(FFmpegGif, RunsThePalettePassThenTheMappingPassInTheStagingFolder)
             "palettegen=max_colors=200:stats_mode=diff", "palette.png"}));
     const QStringList mapping = argumentsOf(runs[1]);
     EXPECT_EQ(mapping.mid(0, mapping.size() - 1),
-        (QStringList {"-y", "-f", "concat", "-safe", "0", "-i", "list.txt", "-i", "palette.png", "-lavfi",
-            "[0:v][1:v]paletteuse=dither=sierra2_4a:diff_mode=rectangle", "-loop", "0", "-final_delay", "25", "-f",
-            "gif"}));
+        (QStringList {"-y", "-nostats", "-progress", "pipe:1", "-f", "concat", "-safe", "0", "-i", "list.txt", "-i",
+            "palette.png", "-lavfi", "[0:v][1:v]paletteuse=dither=sierra2_4a:diff_mode=rectangle", "-loop", "0",
+            "-final_delay", "25", "-f", "gif"}));
     expectPendingSiblingOf(mapping.last(), out.filePath("x.gif"));
     EXPECT_TRUE(
         tools.listSeenBy(1).contains(QStringLiteral("file 'frame00002.png'\noption framerate 100\nduration 0.25\n")));
@@ -108,13 +108,13 @@ TEST(FFmpegGif, QualityLoopAndOverrideReachTheArguments)
         const QStringList palette = GifExporter::ffmpegPaletteArguments(QStringLiteral("P"), options);
         EXPECT_EQ(palette.value(8), c.paletteFilter);
         const QStringList mapping = GifExporter::ffmpegMappingArguments(QStringLiteral("P"), "/d.gif", options, 10);
-        EXPECT_EQ(mapping.value(10), c.graph);
-        EXPECT_EQ(mapping.value(12), c.loop);
+        EXPECT_EQ(mapping.value(13), c.graph);
+        EXPECT_EQ(mapping.value(15), c.loop);
         // A resampled input already gives the last frame its length.
         const bool perFrame = !c.fps || *c.fps < 1;
-        EXPECT_EQ(mapping.size(), perFrame ? 18 : 16);
+        EXPECT_EQ(mapping.size(), perFrame ? 21 : 19);
         if (perFrame) {
-            EXPECT_EQ(mapping.mid(13, 2), (QStringList {"-final_delay", "2"}));
+            EXPECT_EQ(mapping.mid(16, 2), (QStringList {"-final_delay", "2"}));
         }
         EXPECT_EQ(mapping.last(), QStringLiteral("/d.gif"));
     }
@@ -271,7 +271,7 @@ TEST(Mp4, ReadsTheVideoListWithEachFramesOwnDelay)
     EXPECT_TRUE(QFileInfo(cwdOf(runs[0])).fileName().startsWith(QStringLiteral("quillo-")));
     const QStringList arguments = argumentsOf(runs[0]);
     EXPECT_EQ(arguments.mid(0, arguments.size() - 1),
-        (QStringList {"-y", "-f", "concat", "-safe", "0", "-i", "video.txt", "-vf",
+        (QStringList {"-y", "-nostats", "-progress", "pipe:1", "-f", "concat", "-safe", "0", "-i", "video.txt", "-vf",
             "pad=ceil(iw/2)*2:ceil(ih/2)*2,format=yuv420p", "-fps_mode", "vfr", "-c:v", "libx264", "-bf", "0", "-crf",
             "20", "-preset", "medium", "-pix_fmt", "yuv420p", "-f", "mp4"}));
     expectPendingSiblingOf(arguments.last(), out.filePath("v.mp4"));
@@ -296,8 +296,8 @@ TEST(Mp4, QualityReachesTheArgumentsAndTheMessage)
     EXPECT_EQ(low.message, QStringLiteral("Exported MP4 (CRF 28, Low (small file))."));
     const QList<QStringList> runs = tools.runs();
     ASSERT_EQ(runs.size(), 2);
-    EXPECT_EQ(argumentsOf(runs[0]).value(16), QStringLiteral("16"));
-    EXPECT_EQ(argumentsOf(runs[1]).value(16), QStringLiteral("28"));
+    EXPECT_EQ(argumentsOf(runs[0]).value(19), QStringLiteral("16"));
+    EXPECT_EQ(argumentsOf(runs[1]).value(19), QStringLiteral("28"));
 }
 
 TEST(Mp4, FailsWithoutFfmpegOrFramesAndShowsTheToolsComplaint)

@@ -4,6 +4,7 @@
 #include "export/FrameStaging.h"
 #include "export/GifExporter.h"
 #include "export/OutputCheck.h"
+#include "export/ToolProgress.h"
 #include "export/Tools.h"
 
 #include <QDeadlineTimer>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <thread>
 
@@ -107,8 +109,8 @@ TEST(SafeExport, AToolThatFailsOrLiesLeavesTheOldFileAsItWas)
         writeFile(out.filePath("stub"), "8 bytes!");
         const EnvOverride stubGif("QUILLO_STUB_GIF",
             QByteArray(c.stubOutput) == "stub" ? std::optional(out.filePath("stub").toLocal8Bit()) : std::nullopt);
-        const EnvOverride stubMp4(
-            "QUILLO_STUB_MP4", QByteArray(c.stubOutput) == "stub" ? out.filePath("stub").toLocal8Bit() : qgetenv("QUILLO_STUB_MP4"));
+        const EnvOverride stubMp4("QUILLO_STUB_MP4",
+            QByteArray(c.stubOutput) == "stub" ? out.filePath("stub").toLocal8Bit() : qgetenv("QUILLO_STUB_MP4"));
         const EnvOverride fail("QUILLO_STUB_FAIL_AT", QByteArray(c.failAt));
         const ExportResult result = exportBy(c.path, *solidProject(3, 4, 4, Qt::red, 60), destination);
         EXPECT_FALSE(result.ok);
@@ -173,7 +175,7 @@ TEST(SafeExport, NewFilesGetTheUsualModeAndReplacedOnesKeepTheirs)
     ::chmod(QFile::encodeName(kept).constData(), 0640);
     ASSERT_TRUE(exportBy(Path::builtIn, *solidProject(2, 4, 4, Qt::red, 60), kept).ok);
     ::umask(old);
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(::stat(QFile::encodeName(fresh).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
     ASSERT_EQ(::stat(QFile::encodeName(kept).constData(), &info), 0);
@@ -192,9 +194,8 @@ TEST(SafeExport, CancelStopsTheToolAndItsChildrenAndKeepsTheOldFile)
         ExportJob job;
         ExportResult result;
         QElapsedTimer clock;
-        std::thread exporter([&] {
-            result = exportBy(path, *solidProject(40, 320, 200, Qt::red, 60), destination, &job);
-        });
+        std::thread exporter(
+            [&] { result = exportBy(path, *solidProject(40, 320, 200, Qt::red, 60), destination, &job); });
         // Once the stand-in runs (or, built in, right away), cancel.
         const QString sleeper = tools.logPath() + QStringLiteral(".sleeper");
         QDeadlineTimer patience(10000);
@@ -262,7 +263,7 @@ TEST(SafeExport, StagingIsPrivateAndWhatADeadProgramLeftIsRemoved)
         const std::optional<GifExporter::FrameDir> staged
             = GifExporter::makeFrameDir(*solidProject(2, 4, 4, Qt::red, 60));
         ASSERT_TRUE(staged);
-        struct stat info {};
+        struct stat info { };
         ASSERT_EQ(::stat(QFile::encodeName(staged->dir()).constData(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0700u);
         EXPECT_FALSE(QFileInfo::exists(temp.filePath("quillo-dead01")));
@@ -377,4 +378,25 @@ TEST(SafeExportReal, FfmpegWritesAGifWhateverTheNamesAndMp4PadsOddSizes)
             QStringLiteral("%1,%2").arg(size.width() + size.width() % 2).arg(size.height() + size.height() % 2));
     }
     EXPECT_TRUE(entries(oddTemp).isEmpty());
+}
+
+TEST(ExportProgress, ComesFromWhatTheToolsPrintEvenWhenLinesArriveInPieces)
+{
+    std::vector<int> seen;
+    ExportJob job;
+    job.onProgress = [&](double share) { seen.push_back(int(std::lround(share * 100))); };
+    const auto ffmpeg = ToolProgress::reader(&job, ToolProgress::Tool::ffmpeg, 10, 0.5, 1.0);
+    ffmpeg("frame=2\nfps=0.0\nprogress=continue\nfra");
+    ffmpeg("me=6\nprogress=continue\n");
+    ffmpeg("frame=10\nprogress=end\n");
+    EXPECT_EQ(seen, (std::vector<int> {60, 80, 100}));
+
+    seen.clear();
+    ExportJob other;
+    other.onProgress = [&](double share) { seen.push_back(int(std::lround(share * 100))); };
+    const auto gifski = ToolProgress::reader(&other, ToolProgress::Tool::gifski, 4, 0.0, 1.0);
+    gifski("Frame 1 / 4  ###....\rFrame 2 / 4  ######..\r");
+    gifski("Frame 4 / 4  ########\n");
+    EXPECT_EQ(seen, (std::vector<int> {50, 100}));
+    EXPECT_FALSE(ToolProgress::reader(nullptr, ToolProgress::Tool::ffmpeg, 10, 0, 1));
 }
