@@ -15,7 +15,7 @@ PACKAGES=(
   ffmpeg
   # tests: GoogleTest, an X server, real input, output checks
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils x11-apps xcompmgr openbox
-  gifsicle imagemagick locales
+  gifsicle imagemagick webp locales
   # benchmarks
   libbenchmark-dev time
 )

@@ -93,8 +93,7 @@ bool setDelays(const QString &path, const std::vector<int> &delaysCs)
     const std::optional<Structure> structure = read(path);
     if (!structure || structure->delayOffsets.size() != delaysCs.size())
         return false;
-    if (std::find(structure->delayOffsets.begin(), structure->delayOffsets.end(), -1)
-        != structure->delayOffsets.end())
+    if (std::find(structure->delayOffsets.begin(), structure->delayOffsets.end(), -1) != structure->delayOffsets.end())
         return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite))

@@ -48,21 +48,22 @@ PendingOutput::Opened PendingOutput::open(const QString &destination)
     if (name.isEmpty())
         return {std::nullopt, QStringLiteral("No file name was given.")};
 
-    struct stat existing {};
+    struct stat existing { };
     if (::lstat(QFile::encodeName(target).constData(), &existing) == 0) {
         if (S_ISDIR(existing.st_mode))
             return {std::nullopt, QStringLiteral("%1 is a folder.").arg(quoted(name))};
         if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
             return {std::nullopt, QStringLiteral("%1 is not a regular file.").arg(quoted(name))};
     }
-    struct stat parent {};
+    struct stat parent { };
     if (::stat(QFile::encodeName(folder).constData(), &parent) != 0 || !S_ISDIR(parent.st_mode))
         return {std::nullopt, QStringLiteral("The folder %1 does not exist.").arg(quoted(folder))};
 
     // A hidden sibling with the destination's extension: the tools choose
     // nothing by it, but a file manager showing it mid-export shows its kind.
     const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
-    QByteArray pattern = QFile::encodeName(folder + QStringLiteral("/.") + name + QStringLiteral(".part-XXXXXX") + suffix);
+    QByteArray pattern
+        = QFile::encodeName(folder + QStringLiteral("/.") + name + QStringLiteral(".part-XXXXXX") + suffix);
     const int fd = ::mkostemps(pattern.data(), int(QFile::encodeName(suffix).size()), O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
@@ -99,7 +100,7 @@ bool PendingOutput::commit()
     // mkstemp made the file private; it gets what a saved file gets, or keeps
     // the permissions of the regular file it replaces.
     mode_t mode = 0666 & ~currentUmask();
-    struct stat existing {};
+    struct stat existing { };
     if (::lstat(to.constData(), &existing) == 0 && S_ISREG(existing.st_mode))
         mode = existing.st_mode & 07777;
     ::chmod(from.constData(), mode);
