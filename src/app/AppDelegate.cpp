@@ -42,7 +42,7 @@ Rect AppDelegate::initialRect(std::optional<Rect> mainScreenFrame)
 void AppDelegate::applicationDidFinishLaunching()
 {
     m_menus = buildAppMenus();
-    connect(m_menus.exportGif, &QAction::triggered, this, &AppDelegate::menuExportGIF);
+    connectMenus();
 
     std::optional<Rect> mainFrame;
     if (const QScreen *screen = QGuiApplication::primaryScreen())

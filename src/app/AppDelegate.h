@@ -67,6 +67,8 @@ public:
 
 private:
     void dispatch(const LaunchChoice &choice);
+    // Points the menus' editor commands at whichever editor is open.
+    void connectMenus();
 
     QStringList m_arguments;
     AppMenus m_menus;

@@ -66,7 +66,8 @@ public:
                 screens << pixelsText(QRect(layout.geometry.topLeft(), pixels));
             }
             return fail(QStringLiteral("The region %1 does not lie inside one screen (screens: %2).")
-                    .arg(pixelsText(m_request.region), screens.isEmpty() ? QStringLiteral("none") : screens.join(", ")));
+                            .arg(pixelsText(m_request.region),
+                                screens.isEmpty() ? QStringLiteral("none") : screens.join(", ")));
         }
         m_region = Geometry::fromQt(*logical);
         m_screen = ScreenUtil::screen(m_region);
@@ -145,14 +146,13 @@ private:
         const ExportResult result = m_request.mp4
             ? GifExporter::exportMP4(*project, m_request.output, m_request.quality)
             : GifExporter::exportGif(*project, m_request.output,
-                  {m_request.encoder.value_or(GifExporter::defaultEncoder()), m_request.quality,
-                      m_request.loopCount});
+                {m_request.encoder.value_or(GifExporter::defaultEncoder()), m_request.quality, m_request.loopCount});
         if (!result.ok)
             return fail(QStringLiteral("Could not write %1: %2").arg(m_request.output, result.message));
         const QSizeF canvas(project->canvasSize().width, project->canvasSize().height);
         printTo(stdout,
-            ScriptedRecording::resultLine(int64_t(project->frames.size()), canvas, project->totalDurationMs(),
-                m_request.output, result.message));
+            ScriptedRecording::resultLine(
+                int64_t(project->frames.size()), canvas, project->totalDurationMs(), m_request.output, result.message));
         m_finish(0);
     }
 

@@ -131,12 +131,12 @@ public:
     bool performClose();
 
     // --- keyboard (EditorContentView hands every key here first)
-    // Plain keys: Space, Backspace/Delete, Escape, Left, Right.
+    // Plain keys: Space, Backspace/Delete, Escape, Left, Right, Home, End.
     bool handleKey(const QKeyEvent &event);
     // Return or Enter that nothing else took: the window's default button,
     // "Export GIF".
     bool handleDefaultButton(const QKeyEvent &event);
-    // Ctrl (and Ctrl+Shift) combinations: S, A, Z, [ and ].
+    // Ctrl (and Ctrl+Shift) combinations: S, A, Z, Y (redo), [ and ].
     bool handleKeyEquivalent(const QKeyEvent &event);
     // True when handleKeyEquivalent() would act on this key, so that the
     // menu bar's shortcut with the same keys must not take it.

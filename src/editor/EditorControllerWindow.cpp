@@ -160,8 +160,8 @@ void EditorController::buildUI()
     m_zoomPopup = new CompactPopup;
     for (const ZoomMode mode : ZoomModes::allCases())
         m_zoomPopup->addItem(ZoomModes::label(mode));
-    auto *undoBtn = button(QStringLiteral("↶ Undo"), QStringLiteral("Undo (⌘Z)"));
-    auto *redoBtn = button(QStringLiteral("↷ Redo"), QStringLiteral("Redo (⇧⌘Z)"));
+    auto *undoBtn = button(QStringLiteral("↶ Undo"), QStringLiteral("Undo (Ctrl+Z)"));
+    auto *redoBtn = button(QStringLiteral("↷ Redo"), QStringLiteral("Redo (Ctrl+Shift+Z or Ctrl+Y)"));
     for (QWidget *w : {static_cast<QWidget *>(goFirstBtn), static_cast<QWidget *>(m_playBackButton),
              static_cast<QWidget *>(m_playFwdButton), static_cast<QWidget *>(goLastBtn)})
         first->addWidget(w);

@@ -39,8 +39,8 @@ TEST(ProgramCommandLine, HelpAndVersionPrintAndExitBeforeAnythingOpens)
     const Outcome help = run({QStringLiteral("--help")});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: quillo "))) << help.out.toStdString();
-    for (const char *option : {"--record", "--duration", "--output", "--fps", "--encoder", "--quality", "--loop",
-             "--delay", "--version"})
+    for (const char *option :
+        {"--record", "--duration", "--output", "--fps", "--encoder", "--quality", "--loop", "--delay", "--version"})
         EXPECT_TRUE(help.out.contains(QString::fromLatin1(option))) << option;
     EXPECT_TRUE(help.err.isEmpty()) << help.err.toStdString();
 

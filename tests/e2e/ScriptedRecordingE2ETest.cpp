@@ -55,7 +55,8 @@ protected:
         display = std::make_unique<X11TestDisplay>(QSize(800, 600), X11TestDisplay::Desktop::bare);
         ASSERT_TRUE(display->isRunning()) << display->failure().toStdString();
         ASSERT_TRUE(scratch.isValid());
-        animation = display->launch(QStringLiteral("ico"), {QStringLiteral("-geometry"), QStringLiteral("400x300+0+0")});
+        animation
+            = display->launch(QStringLiteral("ico"), {QStringLiteral("-geometry"), QStringLiteral("400x300+0+0")});
         ASSERT_TRUE(animation);
     }
 
@@ -106,9 +107,8 @@ TEST_F(ScriptedRecordingE2E, RecordsTheRegionForTheAskedTime)
     const QString out = QString::fromUtf8(program->readAllStandardOutput());
     EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program->exitCode(), 0) << program->readAllStandardError().toStdString();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Recorded \\d+ frames \\(320x200, [0-9.]+ s\\) to "))
-                    .match(out)
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^Recorded \\d+ frames \\(320x200, [0-9.]+ s\\) to ")).match(out).hasMatch())
         << out.toStdString();
     EXPECT_EQ(out.count(QLatin1Char('\n')), 1) << out.toStdString();
 
