@@ -146,6 +146,11 @@ public:
     bool isEditingText() const;
 
     // --- save and export
+    // The quality and encoder the user last chose, remembered across runs
+    // beside the export name and folder: a case name ("high") and an
+    // encoder's raw value ("ffmpeg").
+    static inline const QString qualitySettingKey = QStringLiteral("quality");
+    static inline const QString encoderSettingKey = QStringLiteral("encoder");
     void exportGIF();
     void exportMP4Action();
     // The export work, run on a pool thread with the chosen path.
