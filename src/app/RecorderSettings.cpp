@@ -20,8 +20,8 @@ std::optional<Rect> place(const Stored &stored, const std::vector<ScreenInfo> &s
         if (screen.name != stored.screen)
             continue;
         const Rect &f = screen.frame;
-        if (stored.width <= 0 || stored.height <= 0 || stored.x < 0 || stored.y < 0
-            || stored.x + stored.width > f.width || stored.y + stored.height > f.height)
+        if (stored.width <= 0 || stored.height <= 0 || stored.x < 0 || stored.y < 0 || stored.x + stored.width > f.width
+            || stored.y + stored.height > f.height)
             return std::nullopt;
         return Rect {f.minX() + stored.x, f.maxY() - stored.y - stored.height, stored.width, stored.height};
     }

@@ -1,5 +1,5 @@
-#include "app/AppDelegate.h"
 #include "app/RecorderSettings.h"
+#include "app/AppDelegate.h"
 #include "capture/RegionModel.h"
 #include "frameui/ControlBar.h"
 #include "frameui/FrameController.h"
