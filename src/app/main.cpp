@@ -46,6 +46,13 @@ int main(int argc, char *argv[])
     // with "offscreen".
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    // Without a display Qt's xcb plugin aborts; a script deserves a reason
+    // and the failure status instead.
+    if (command.record && qEnvironmentVariable("QT_QPA_PLATFORM") == QLatin1String("xcb")
+        && qEnvironmentVariableIsEmpty("DISPLAY")) {
+        print(stderr, QStringLiteral("quillo: No X display to record: DISPLAY is not set.\n"));
+        return 1;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillo"));

@@ -70,3 +70,13 @@ TEST(ProgramCommandLine, MistakesSayWhatIsWrongAndShowTheUsageOnStandardError)
         EXPECT_TRUE(outcome.err.contains(QStringLiteral("\nUsage: quillo "))) << outcome.err.toStdString();
     }
 }
+
+TEST(ProgramCommandLine, RecordingWithoutADisplayFailsWithAReason)
+{
+    const Outcome outcome
+        = run({QStringLiteral("--record"), QStringLiteral("320x200+0+0"), QStringLiteral("--duration"),
+            QStringLiteral("1"), QStringLiteral("--output"), QStringLiteral("/tmp/none.gif")});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(outcome.out.isEmpty());
+    EXPECT_EQ(outcome.err, QStringLiteral("quillo: No X display to record: DISPLAY is not set.\n"));
+}
