@@ -120,36 +120,40 @@ TEST_F(ScriptedRecordingE2E, RecordsTheRegionForTheAskedTime)
     EXPECT_NEAR(gif->totalSeconds, 2.0, 0.4);
 }
 
-TEST_F(ScriptedRecordingE2E, InterruptEndsTheRecordingAndStillWritesIt)
+TEST_F(ScriptedRecordingE2E, InterruptOrTerminateEndsTheRecordingAndStillWritesIt)
 {
-    const QString output = scratch.filePath(QStringLiteral("short.gif"));
-    launch(recordArguments(output, QStringLiteral("30")));
-    // One second of recording: from the moment the stream runs (and the
-    // program listens for the signal), however long the start took.
-    QFile log(scratch.filePath(QStringLiteral("state/Quillo/Quillo.log")));
-    QDeadlineTimer deadline(20000);
-    while (!deadline.hasExpired()) {
-        if (log.open(QIODevice::ReadOnly)) {
-            const bool running = log.readAll().contains("START region=");
-            log.close();
-            if (running)
-                break;
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+        const QString output = scratch.filePath(QStringLiteral("short-%1.gif").arg(signal));
+        QFile::remove(scratch.filePath(QStringLiteral("state/Quillo/Quillo.log")));
+        launch(recordArguments(output, QStringLiteral("30")));
+        // One second of recording: from the moment the stream runs (and the
+        // program listens for the signal), however long the start took.
+        QFile log(scratch.filePath(QStringLiteral("state/Quillo/Quillo.log")));
+        QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired()) {
+            if (log.open(QIODevice::ReadOnly)) {
+                const bool running = log.readAll().contains("START region=");
+                log.close();
+                if (running)
+                    break;
+            }
+            QThread::msleep(20);
         }
-        QThread::msleep(20);
-    }
-    ASSERT_FALSE(deadline.hasExpired()) << "the recording did not start";
-    QThread::msleep(1000);
-    ::kill(pid_t(program->processId()), SIGINT);
-    ASSERT_TRUE(program->waitForFinished(30000));
-    EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program->exitCode(), 0) << program->readAllStandardError().toStdString();
+        ASSERT_FALSE(deadline.hasExpired()) << "the recording did not start";
+        QThread::msleep(1000);
+        ::kill(pid_t(program->processId()), signal);
+        ASSERT_TRUE(program->waitForFinished(30000));
+        EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program->exitCode(), 0) << program->readAllStandardError().toStdString();
 
-    const std::optional<GifInfo> gif = readGif(output);
-    ASSERT_TRUE(gif);
-    EXPECT_EQ(gif->screen, QSize(320, 200));
-    EXPECT_GE(gif->images, 2);
-    // About the second it ran, far below the 30 asked.
-    EXPECT_NEAR(gif->totalSeconds, 1.0, 0.4);
+        const std::optional<GifInfo> gif = readGif(output);
+        ASSERT_TRUE(gif);
+        EXPECT_EQ(gif->screen, QSize(320, 200));
+        EXPECT_GE(gif->images, 2);
+        // About the second it ran, far below the 30 asked.
+        EXPECT_NEAR(gif->totalSeconds, 1.0, 0.4);
+    }
 }
 
 TEST_F(ScriptedRecordingE2E, ARegionOffTheScreenFailsWithAReasonAndWritesNothing)
