@@ -16,6 +16,8 @@ PACKAGES=(
   # tests: GoogleTest, an X server, real input, output checks
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils x11-apps xcompmgr openbox
   gifsicle imagemagick webp locales
+  # packaging: the .deb and its checks (scripts/check-package.sh)
+  dpkg-dev desktop-file-utils appstream lintian man-db
   # benchmarks
   libbenchmark-dev time
 )

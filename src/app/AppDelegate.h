@@ -67,9 +67,18 @@ public:
 
 private:
     void dispatch(const LaunchChoice &choice);
+    // Keeps the recording frame's region and frame rate for the next run
+    // (never during a self-test, which must not change the user's settings).
+    void rememberFrame();
+    // Ends the program from the recording frame (its close button, Ctrl+Q).
+    void quitFromFrame();
+    // Points the menus' editor commands at whichever editor is open.
+    void connectMenus();
 
     QStringList m_arguments;
     AppMenus m_menus;
     // Stops asked of engines whose completion has not come back yet.
     int m_stopsInFlight = 0;
+    // False in self-tests: they neither read nor write remembered settings.
+    bool m_remembers = true;
 };

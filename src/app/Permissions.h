@@ -20,10 +20,11 @@ bool hasScreenRecording();
 bool requestScreenRecording();
 
 // The alert's texts and buttons, in order (the first is the default).
-inline const QString deniedTitle = QStringLiteral("Turn on Screen Recording for Quillo");
+inline const QString deniedTitle = QStringLiteral("Quillo cannot read the screen");
 inline const QString deniedText = QStringLiteral(
-    "Quillo should now be listed under Screen Recording. Switch it ON, then quit and reopen the app (unsigned apps "
-    "need a relaunch after granting).");
+    "In an X11 session Quillo needs the display it was started on. In a Wayland session, allow Quillo in the "
+    "desktop's screen-sharing dialog; that dialog comes from xdg-desktop-portal and the portal package of your "
+    "desktop (xdg-desktop-portal-gnome, -kde or -wlr). Then press REC again: there is no need to restart Quillo.");
 inline const QStringList deniedButtons = {QStringLiteral("Open Settings"), QStringLiteral("Cancel")};
 
 // The desktop settings programs this program knows, most specific desktop

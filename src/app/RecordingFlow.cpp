@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/RecorderSettings.h"
 #include "base/Log.h"
 #include "capture/CaptureEngine.h"
 #include "capture/RegionModel.h"
@@ -57,13 +58,29 @@ void AppDelegate::showRecorder(const Rect &rect)
     };
     controller->onClose = [self] {
         if (self)
-            QCoreApplication::quit();
+            self->quitFromFrame();
     };
     // The recording frame has no menu bar; its keyable window answers Quit.
     auto *quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), controller->controlBar()->window());
-    QObject::connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit);
+    QObject::connect(quit, &QShortcut::activated, this, &AppDelegate::quitFromFrame);
+    if (m_remembers) {
+        if (const std::optional<int64_t> fps = RecorderSettings::rememberedFps())
+            controller->controlBar()->setFps(*fps);
+    }
     controller->show();
     frame = std::move(controller);
+}
+
+void AppDelegate::rememberFrame()
+{
+    if (m_remembers && frame)
+        RecorderSettings::remember(frame->region()->rect(), frame->controlBar()->fps());
+}
+
+void AppDelegate::quitFromFrame()
+{
+    rememberFrame();
+    QCoreApplication::quit();
 }
 
 void AppDelegate::startRecording()
@@ -75,6 +92,7 @@ void AppDelegate::startRecording()
     const Rect rect = frame->region()->rect();
     const ScreenInfo screen = ScreenUtil::screen(rect);
     lastRect = rect;
+    rememberFrame();
 
     std::shared_ptr<CaptureEngine> recorder = makeEngine();
     recorder->fps = frame->controlBar()->fps();

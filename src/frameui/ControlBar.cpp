@@ -209,6 +209,12 @@ void ControlBar::commit(QLineEdit *field)
     }
 }
 
+void ControlBar::setFps(int64_t fps)
+{
+    m_fps = FrameLayout::clampedFps(fps);
+    m_fpsField->setText(QString::number(m_fps));
+}
+
 void ControlBar::setRecording(bool on)
 {
     m_recButton->setEnabled(!on);

@@ -19,6 +19,17 @@ TEST(Permissions, OpenSettings_RunsTheFirstKnownSettingsProgramOnThePath)
     EXPECT_EQ(Permissions::deniedButtons, (QStringList {"Open Settings", "Cancel"}));
 }
 
+TEST(Permissions, TheAlertSpeaksOfThisDesktop)
+{
+    // Nothing of another system's signing and relaunch rules; what an X11 or
+    // Wayland user can actually do.
+    const QString all = Permissions::deniedTitle + QLatin1Char(' ') + Permissions::deniedText;
+    for (const char *foreign : {"unsigned", "relaunch", "Switch it ON", "quit and reopen"})
+        EXPECT_FALSE(all.contains(QString::fromLatin1(foreign), Qt::CaseInsensitive)) << foreign;
+    for (const char *ours : {"X11", "Wayland", "xdg-desktop-portal", "REC again"})
+        EXPECT_TRUE(all.contains(QString::fromLatin1(ours))) << ours;
+}
+
 TEST(Permissions, TheSyntheticBackendIsAlwaysAllowed)
 {
     const QByteArray previous = qgetenv("QUILLO_CAPTURE_BACKEND");

@@ -114,6 +114,8 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), display->name());
         env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+        // The program remembers its region: each test starts from none.
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), state.filePath(QStringLiteral("config")));
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.remove(QStringLiteral("QUILLO_CAPTURE_BACKEND"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -400,3 +402,54 @@ INSTANTIATE_TEST_SUITE_P(Desktops, RecordingProgram,
         }
         return std::string();
     });
+
+// Settings across restarts need one desktop only.
+class RememberingProgram : public RecordingProgram { };
+
+TEST_P(RememberingProgram, RegionAndFrameRate_SurviveARestart_AndAMissingScreenFallsBackToTheCentre)
+{
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    ASSERT_TRUE(drag({firstRegion.center().x(), firstRegion.top() - 7 - 11}, {60, 40}));
+    const QRect moved = firstRegion.translated(60, 40);
+    ASSERT_EQ(waitForBorder(firstRegion.center(), moved), moved);
+    std::vector<PixelRun> controls = barControls(screenshot(), moved);
+    ASSERT_EQ(controls.size(), 8u);
+    const int barRow = moved.bottom() - 8 - 23;
+    ASSERT_TRUE(click({controls[4].mid(), barRow}));
+    ASSERT_TRUE(xdotool({"key", "ctrl+a", "type", "--delay", "30", "24"}));
+    ASSERT_TRUE(xdotool({"key", "Tab"}));
+    QThread::msleep(300);
+    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    ASSERT_TRUE(program->waitForFinished(10000));
+
+    // Started again: the frame stands where it was left, and REC records at
+    // the remembered rate.
+    launch();
+    ASSERT_EQ(waitForBorder(moved.center(), moved), moved);
+    controls = barControls(screenshot(), moved);
+    ASSERT_EQ(controls.size(), 8u);
+    ASSERT_TRUE(click({controls[5].mid(), barRow}));
+    ASSERT_TRUE(waitForLog(QStringLiteral("START region=")));
+    EXPECT_TRUE(log().contains(QStringLiteral(" fps=24\n"))) << log().toStdString();
+    program->kill();
+    program->waitForFinished(5000);
+
+    // The screen it was on is gone: the centred default.
+    const QString conf = state.filePath(QStringLiteral("config/Quillo/Quillo.conf"));
+    QFile file(conf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QString text = QString::fromUtf8(file.readAll());
+    file.close();
+    const QRegularExpression screenLine(QStringLiteral("lastRegionScreen=[^\n]*"));
+    ASSERT_TRUE(screenLine.match(text).hasMatch()) << text.toStdString();
+    text.replace(screenLine, QStringLiteral("lastRegionScreen=HDMI-9"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text.toUtf8());
+    file.close();
+    launch();
+    EXPECT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bare, RememberingProgram, ::testing::Values(X11TestDisplay::Desktop::bare),
+    [](const ::testing::TestParamInfo<X11TestDisplay::Desktop> &) { return std::string("bare"); });
