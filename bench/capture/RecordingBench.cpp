@@ -7,7 +7,7 @@
 //
 //   xvfb-run -a -s "-screen 0 1280x1024x24" ./recording_bench [seconds]
 #include "capture/CaptureEngine.h"
-#include "capture/x11/X11CaptureService.h"
+#include "capture/x11/X11CaptureBackend.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -180,7 +180,7 @@ private:
 // Records the top-left w x h pixels for `seconds` and prints the figures.
 bool record(Scene &scene, int w, int h, double seconds)
 {
-    auto service = std::make_shared<X11CaptureService>(1.0);
+    auto service = std::make_shared<X11CaptureBackend>(1.0);
     auto engine = std::make_shared<CaptureEngine>(service);
     engine->fps = 60;
     engine->showsCursor = true;

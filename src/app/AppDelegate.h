@@ -3,6 +3,7 @@
 #include "app/AppMenus.h"
 #include "app/CommandLine.h"
 #include "base/Geometry.h"
+#include "capture/CaptureError.h"
 #include "model/GifProject.h"
 
 #include <QObject>
@@ -72,4 +73,6 @@ private:
     AppMenus m_menus;
     // Stops asked of engines whose completion has not come back yet.
     int m_stopsInFlight = 0;
+    // Why the current recording's stream ended by itself, until its stop.
+    std::optional<CaptureFailure> m_endedBy;
 };
