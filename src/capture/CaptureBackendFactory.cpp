@@ -1,5 +1,6 @@
 #include "capture/CaptureBackendFactory.h"
 
+#include "capture/portal/PortalCaptureBackend.h"
 #include "capture/synthetic/SyntheticCaptureBackend.h"
 #include "capture/x11/X11CaptureBackend.h"
 
@@ -56,7 +57,7 @@ bool portalPresent()
 {
     static std::once_flag probed;
     static bool present = false;
-    std::call_once(probed, [] { present = false; });
+    std::call_once(probed, [] { present = PortalCaptureBackend::isAvailable(); });
     return present;
 }
 
@@ -76,6 +77,7 @@ std::shared_ptr<CaptureBackend> create(Kind kind)
         return backend;
     }
     case Kind::portal:
+        return std::make_shared<PortalCaptureBackend>();
     case Kind::x11:
         break;
     }
