@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QRect>
 #include <QRectF>
+#include <QSizeF>
 #include <QString>
 
 #include <cstdint>
@@ -48,6 +49,11 @@ struct CaptureRequest {
     // (a portal stream at the compositor's own scale).
     QRect pixels;
     double scale = 1.0;
+    // The screen's size in points as the region was measured on it: where a
+    // backend's own idea of the screen's size differs (a portal that counts
+    // an output scaled by 2 in physical pixels), this is what `pixels` is a
+    // part of.
+    QSizeF screenSize;
     // Frames per second at most; at least 1.
     int fps = 15;
     bool showsCursor = true;

@@ -178,8 +178,12 @@ std::optional<CaptureScreen> CaptureEngine::chooseScreen(
         // Only what the user shared is listed: another screen is not there to
         // fall back on. With one screen on each side they are the same one,
         // whatever scaling makes of their sizes.
-        if (screens.size() == 1 && request.screenCount <= 1)
-            return screens.front();
+        if (screens.size() == 1 && request.screenCount <= 1) {
+            // The region is measured on this program's screen: so is the crop.
+            CaptureScreen only = screens.front();
+            only.geometry = wanted;
+            return only;
+        }
         return std::nullopt;
     }
     const auto primary = std::find_if(screens.begin(), screens.end(), [](const CaptureScreen &s) { return s.primary; });
@@ -247,6 +251,7 @@ void CaptureEngine::handleScreens(const std::shared_ptr<StartRequest> &request,
 
     config.screenId = display.id;
     config.scale = request->screen.scale;
+    config.screenSize = display.geometry.size();
     config.pixels = CaptureGeometry::devicePixels(crop.cropped, request->screen.scale);
     Log::write(QStringLiteral("sourceRect=") + CaptureGeometry::formatRect(crop.cropped)
         + QStringLiteral(" px=%1x%2 dbBounds=").arg(config.pixels.width()).arg(config.pixels.height())

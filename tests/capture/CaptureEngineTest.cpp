@@ -297,18 +297,19 @@ TEST_F(CaptureEngineTest, Start_PicksTheRegionsScreen_ByNameThenPlace_ElseThePri
         ScreenInfo screen;
         bool consent;
         std::optional<uint32_t> expected; // nullopt: refused as not shared
+        QSizeF size = {}; // what the region is measured on
     };
     const Case cases[] = {
-        {"by name", {left, right}, {QStringLiteral("DP-1"), {0, 0, 10, 10}, 1.0}, false, 3},
-        {"by place", {left, right}, onRight, false, 7},
-        {"neither: the primary", {left, right}, {QStringLiteral("x"), {5000, 0, 10, 10}, 1.0}, false, 7},
+        {"by name", {left, right}, {QStringLiteral("DP-1"), {0, 0, 10, 10}, 1.0}, false, 3, {1512, 982}},
+        {"by place", {left, right}, onRight, false, 7, {800, 600}},
+        {"neither: the primary", {left, right}, {QStringLiteral("x"), {5000, 0, 10, 10}, 1.0}, false, 7, {800, 600}},
         {"no primary: the first", {left, {right.id, right.name, right.geometry, 1.0, false}},
-            {QStringLiteral("x"), {5000, 0, 10, 10}, 1.0}, false, 3},
-        {"shared: found by place", {left, right}, onRight, true, 7},
+            {QStringLiteral("x"), {5000, 0, 10, 10}, 1.0}, false, 3, {1512, 982}},
+        {"shared: found by place", {left, right}, onRight, true, 7, {800, 600}},
         {"shared: other screens were chosen", {left, third}, onRight, true, std::nullopt},
         // One screen here and one shared: the same one, whatever the scaling
-        // made of its size.
-        {"shared: one and one", {left}, onRight, true, 3},
+        // made of its size; the region is measured on this program's screen.
+        {"shared: one and one", {left}, onRight, true, 3, {800, 600}},
     };
     for (const Case &c : cases) {
         LogRecorder::clear();
@@ -323,6 +324,7 @@ TEST_F(CaptureEngineTest, Start_PicksTheRegionsScreen_ByNameThenPlace_ElseThePri
             EXPECT_FALSE(result->error) << c.name;
             ASSERT_EQ(service->streams().size(), streamsBefore + 1) << c.name;
             EXPECT_EQ(lastStream()->request().screenId, *c.expected) << c.name;
+            EXPECT_EQ(lastStream()->request().screenSize, c.size) << c.name;
         } else {
             ASSERT_TRUE(result->error) << c.name;
             EXPECT_EQ(result->error->captureError(), CaptureError::screenNotShared) << c.name;

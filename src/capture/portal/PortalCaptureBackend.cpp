@@ -135,8 +135,9 @@ CaptureBackend::StreamOrError PortalCaptureBackend::createStream(const CaptureRe
     const double scale = request.scale > 0 ? request.scale : 1.0;
     const QRectF region(request.pixels.x() / scale, request.pixels.y() / scale, request.pixels.width() / scale,
         request.pixels.height() / scale);
+    const double logicalWidth = request.screenSize.width() > 0 ? request.screenSize.width() : screen->geometry.width();
     auto stream = std::make_shared<PortalCaptureStream>(
-        weak_from_this(), screen->id, region, screen->geometry.width(), request.fps, std::move(sink));
+        weak_from_this(), screen->id, region, logicalWidth, request.fps, std::move(sink));
     post([weakStream = std::weak_ptr<PortalCaptureStream>(stream)](ScreenCastPortal &portal) {
         portal.onClosed = [weakStream] {
             if (auto s = weakStream.lock())

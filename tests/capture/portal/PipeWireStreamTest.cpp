@@ -162,28 +162,30 @@ TEST_F(PipeWireStreamTest, OnlyChangesInTheRegionMakeNewFrames)
     auto stream = open(producer, QRectF(150, 50, 40, 20), 320, received);
     const QImage first = splitPicture({320, 200}, 160);
     ASSERT_TRUE(pushUntilReceived(producer, first, *received, 1));
+    // Pictures pushed while the link came up may still be on their way.
+    waitUntil([] { return false; }, 200);
+    queue->drain();
     const size_t before = received->count();
     // The same picture again; a change outside the region, said by damage; a
     // change outside the region without damage; then one inside.
     QImage outside = first;
     QPainter(&outside).fillRect(QRect(0, 150, 50, 50), QColor::fromRgb(green));
-    ASSERT_TRUE(producer.push(first));
-    ASSERT_TRUE(waitUntil([&] { return received->count() >= before + 1; }));
-    ASSERT_TRUE(producer.push(outside, {QRect(0, 150, 50, 50)}));
-    ASSERT_TRUE(waitUntil([&] { return received->count() >= before + 2; }));
     QImage outsideAgain = outside;
     QPainter(&outsideAgain).fillRect(QRect(0, 0, 50, 50), QColor::fromRgb(green));
-    ASSERT_TRUE(producer.push(outsideAgain));
-    ASSERT_TRUE(waitUntil([&] { return received->count() >= before + 3; }));
-    ASSERT_TRUE(producer.push(splitPicture({320, 200}, 160, green)));
-    ASSERT_TRUE(waitUntil([&] { return received->count() >= before + 4; }));
+    const QImage inside = splitPicture({320, 200}, 160, green);
+    for (const auto &[picture, damage] : std::vector<std::pair<QImage, std::vector<QRect>>> {
+             {first, {}}, {outside, {QRect(0, 150, 50, 50)}}, {outsideAgain, {}}, {inside, {}}}) {
+        const size_t was = received->count();
+        ASSERT_TRUE(producer.push(picture, damage));
+        ASSERT_TRUE(waitUntil([&] { return received->count() > was; }));
+    }
     queue->drain();
     std::vector<FrameStatus> statuses;
-    for (size_t i = before; i < before + 4; ++i)
+    for (size_t i = before; i < received->count(); ++i)
         statuses.push_back(received->at(i).status);
     EXPECT_EQ(statuses,
         (std::vector<FrameStatus> {FrameStatus::idle, FrameStatus::idle, FrameStatus::idle, FrameStatus::complete}));
-    EXPECT_EQ(pixelAt(received->at(before + 3), 39, 0), green);
+    EXPECT_EQ(pixelAt(received->at(received->count() - 1), 39, 0), green);
     EXPECT_TRUE(received->at(before).image.isNull());
 }
 
