@@ -3,6 +3,7 @@
 #include "app/AppMenus.h"
 #include "app/CommandLine.h"
 #include "base/Geometry.h"
+#include "capture/CaptureError.h"
 #include "model/GifProject.h"
 
 #include <QObject>
@@ -81,4 +82,6 @@ private:
     int m_stopsInFlight = 0;
     // False in self-tests: they neither read nor write remembered settings.
     bool m_remembers = true;
+    // Why the current recording's stream ended by itself, until its stop.
+    std::optional<CaptureFailure> m_endedBy;
 };

@@ -110,6 +110,15 @@ void AppDelegate::startRecording()
         if (self && stopping && self->engine == stopping)
             self->stopRecording();
     };
+    // The stream ended by itself (the X server went away, the desktop stopped
+    // sharing): the recording ends there, with what it had.
+    recorder->onStreamEnded = [self, weakRecorder](const CaptureFailure &failure) {
+        const std::shared_ptr<CaptureEngine> ended = weakRecorder.lock();
+        if (!self || !ended || self->engine != ended)
+            return;
+        self->m_endedBy = failure;
+        self->stopRecording();
+    };
     engine = recorder;
 
     frame->controlBar()->setRecording(true);
@@ -149,8 +158,9 @@ void AppDelegate::stopRecording()
     const std::shared_ptr<CaptureEngine> stopping = std::move(engine);
     engine.reset();
     ++m_stopsInFlight;
+    const std::optional<CaptureFailure> endedBy = std::exchange(m_endedBy, std::nullopt);
     const QPointer<AppDelegate> self(this);
-    stopping->stop([self](GifProjectRef project) {
+    stopping->stop([self, endedBy](GifProjectRef project) {
         if (!self)
             return;
         --self->m_stopsInFlight;
@@ -162,7 +172,11 @@ void AppDelegate::stopRecording()
             return;
         }
         Log::write(QStringLiteral("→ No frames; showing alert"));
-        if (!isSelfTest())
+        if (isSelfTest())
+            return;
+        if (endedBy)
+            self->showAlert(QStringLiteral("Recording stopped"), endedBy->description());
+        else
             self->showAlert(QStringLiteral("No frames captured"),
                 QStringLiteral("Nothing was recorded. Make sure something on screen changed inside the frame while "
                                "recording, then try again."));
