@@ -2,6 +2,7 @@
 
 #include "app/RecorderSettings.h"
 #include "base/Log.h"
+#include "capture/CaptureBackendFactory.h"
 #include "capture/CaptureEngine.h"
 #include "capture/RegionModel.h"
 #include "capture/ScreenUtil.h"
@@ -46,6 +47,8 @@ void AppDelegate::showRecorder(const Rect &rect)
 {
     if (frame)
         frame->closeAll();
+    // Before any of the frame's windows is on the screen.
+    CaptureBackendFactory::prepareForRecordingFrame();
     auto controller = FrameController::create(rect);
     const QPointer<AppDelegate> self(this);
     controller->onRecord = [self] {

@@ -94,6 +94,12 @@ std::shared_ptr<CaptureBackend> create()
     return create(chosen());
 }
 
+void prepareForRecordingFrame()
+{
+    if (chosen() == Kind::x11)
+        X11CaptureBackend::holdRedirection();
+}
+
 bool canRecord(Kind kind)
 {
     switch (kind) {

@@ -39,6 +39,11 @@ Kind chosen();
 std::shared_ptr<CaptureBackend> create(Kind kind);
 std::shared_ptr<CaptureBackend> create();
 
+// Readies the chosen backend, before the recording frame first appears, to
+// keep the frame out of every frame of a recording, the first included (X11:
+// X11CaptureBackend::holdRedirection). Nothing to do elsewhere. GUI thread.
+void prepareForRecordingFrame();
+
 // Whether a recording can start without the program being refused: X11 opens
 // the display and grabs 1 x 1 of its root window; the portal asks the user
 // itself when recording starts, so only its presence counts; the synthetic

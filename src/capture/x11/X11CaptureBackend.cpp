@@ -4,10 +4,13 @@
 #include "capture/x11/X11Connection.h"
 #include "capture/x11/X11FrameGrabber.h"
 
+#include <xcb/composite.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 namespace {
 
@@ -58,6 +61,33 @@ bool X11CaptureBackend::canRecordScreen()
     XcbReply<xcb_get_image_reply_t> pixel(xcb_get_image_reply(
         x->get(), xcb_get_image(x->get(), XCB_IMAGE_FORMAT_Z_PIXMAP, x->root(), 0, 0, 1, 1, ~0u), nullptr));
     return pixel != nullptr;
+}
+
+bool X11CaptureBackend::holdRedirection()
+{
+    static std::mutex mutex;
+    static std::unique_ptr<X11Connection> holder;
+    std::lock_guard lock(mutex);
+    if (holder)
+        return true;
+    std::unique_ptr<X11Connection> x = X11Connection::open(nullptr);
+    if (!x)
+        return false;
+    xcb_connection_t *c = x->get();
+    const xcb_query_extension_reply_t *composite = xcb_get_extension_data(c, &xcb_composite_id);
+    if (!composite || !composite->present)
+        return false;
+    XcbReply<xcb_composite_query_version_reply_t> version(
+        xcb_composite_query_version_reply(c, xcb_composite_query_version(c, 0, 4), nullptr));
+    // Automatic redirection lasts as long as this connection: the server
+    // keeps drawing the screen as before, and the grabber's own redirection
+    // later only adds to it.
+    XcbReply<xcb_generic_error_t> failed(xcb_request_check(
+        c, xcb_composite_redirect_subwindows_checked(c, x->root(), XCB_COMPOSITE_REDIRECT_AUTOMATIC)));
+    if (!version || failed)
+        return false;
+    holder = std::move(x);
+    return true;
 }
 
 X11CaptureBackend::X11CaptureBackend(double pointScale)

@@ -32,6 +32,17 @@ public:
     // on X11 that is all "allowed to record the screen" means. Any thread.
     static bool canRecordScreen();
 
+    // Redirects the top-level windows of $DISPLAY into pictures of their own
+    // from now until the program ends (once per process; later calls do
+    // nothing). Leaving the recording frame out of a frame means painting
+    // what lies under it from those pictures; a window redirected while the
+    // frame covers it starts with a copy of the screen, the frame included,
+    // and keeps it until its client repaints, which a clock or xeyes may not
+    // do for seconds. Redirected before the frame is first shown, every
+    // picture holds only its own window. False without a display or the
+    // Composite extension. Any thread.
+    static bool holdRedirection();
+
 private:
     const std::shared_ptr<SerialQueue> m_backendQueue;
     const double m_scale;
