@@ -348,6 +348,36 @@ TEST_P(RecordingProgram, SelfTestRecord_RecordsAnAnimatedWindow)
     EXPECT_TRUE(QFile::exists(QStringLiteral("/tmp/quillo-headless.gif")));
 }
 
+TEST_P(RecordingProgram, SelfTestRecord_OverAClockTickingOnceASecond_PlaysAsLongAsItRecorded)
+{
+    // Three pictures in two seconds: each lasts until the next, and the last
+    // until the recording stopped. The GIF must play for those two seconds,
+    // whichever encoder is the default.
+    for (const char *tool : {"xclock", "gifsicle"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            GTEST_SKIP() << tool << " is not installed";
+    }
+    QFile::remove(QStringLiteral("/tmp/quillo-headless.gif"));
+    QProcess clock;
+    clock.setProcessEnvironment(environment());
+    clock.start(QStringLiteral("xclock"), {"-update", "1", "-geometry", "300x200+20+20"});
+    ASSERT_TRUE(clock.waitForStarted());
+    ASSERT_TRUE(xdotool({"search", "--sync", "--onlyvisible", "--class", "xclock"}));
+    const QString out = runMode(QStringLiteral("--selftest-record"));
+    clock.kill();
+    clock.waitForFinished();
+    ASSERT_TRUE(out.contains(QStringLiteral("EXPORT=true"))) << out.toStdString();
+    QProcess info;
+    info.start(QStringLiteral("gifsicle"), {QStringLiteral("--info"), QStringLiteral("/tmp/quillo-headless.gif")});
+    ASSERT_TRUE(info.waitForFinished(10000));
+    double total = 0;
+    for (const QRegularExpressionMatch &m : QRegularExpression(QStringLiteral("delay (\\d+\\.\\d+)s"))
+                                                .globalMatch(QString::fromUtf8(info.readAllStandardOutput())))
+        total += m.captured(1).toDouble();
+    EXPECT_GE(total, 1.7) << out.toStdString();
+    EXPECT_LE(total, 2.4) << out.toStdString();
+}
+
 TEST_P(RecordingProgram, SelfTestStopRace_PassesAndWritesItsLine)
 {
     QFile::remove(QStringLiteral("/tmp/quillo-stoprace.txt"));
