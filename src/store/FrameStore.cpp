@@ -806,7 +806,8 @@ FrameStore::Opened FrameStore::open(const QString &folder, const Options &option
             StoreError::Kind::inUse, QStringLiteral("The recording in %1 is open in another Quillo").arg(folder)};
         return result;
     }
-    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    // Folders too: a frames file that is not a file is damage to report.
+    const QStringList names = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     if (names.isEmpty() && !QFileInfo(folder).isReadable()) {
         result.error = StoreError{StoreError::Kind::unreadable, QStringLiteral("Cannot read %1").arg(folder)};
         return result;

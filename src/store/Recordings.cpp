@@ -28,7 +28,7 @@ RecordingSummary summarise(const QString &folder)
     s.folder = folder;
     s.created = QFileInfo(folder).lastModified();
     const QDir dir(folder);
-    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList names = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     if (names.isEmpty() && !QFileInfo(folder).isReadable()) {
         s.problem = QStringLiteral("Cannot read %1").arg(folder);
         return s;
