@@ -87,7 +87,7 @@ inline uint32_t zeroBytes(uint32_t v)
 // Residual of a tile of `cur` against reference rows (`refRow(r)` for tile
 // row r, null for none), written to `out`. Returns the number of zero bytes
 // when `count` is set.
-template<typename RefRow>
+template <typename RefRow>
 std::size_t residual(
     const View &cur, int x, int y, int w, int h, uint32_t refMask, RefRow refRow, uint8_t *out, bool count)
 {
@@ -120,8 +120,8 @@ std::size_t residualUp(const View &cur, int x, int y, int w, int h, uint8_t *out
     const uint32_t m = alphaMask(cur);
     return residual(
         cur, x, y, w, h, m,
-        [&](int r) -> const uint32_t * { return y + r > 0 ? cur.pixels + (y + r - 1) * cur.stride + x : nullptr; },
-        out, count);
+        [&](int r) -> const uint32_t * { return y + r > 0 ? cur.pixels + (y + r - 1) * cur.stride + x : nullptr; }, out,
+        count);
 }
 
 std::size_t residualAgainst(const View &cur, int x, int y, int w, int h, const View &ref, int refY, uint8_t *out)
@@ -139,7 +139,8 @@ QByteArray compress(const std::vector<uint8_t> &raw, std::size_t size, char kind
     // A context per thread: creating one per frame costs more than a small
     // frame's compression.
     thread_local ZSTD_CCtx *context = ZSTD_createCCtx();
-    const std::size_t n = ZSTD_compressCCtx(context, out.data() + 1, std::size_t(out.size() - 1), raw.data(), size, level);
+    const std::size_t n
+        = ZSTD_compressCCtx(context, out.data() + 1, std::size_t(out.size() - 1), raw.data(), size, level);
     if (ZSTD_isError(n))
         return {};
     out.resize(qsizetype(1 + n));
@@ -249,8 +250,8 @@ Encoded encodeDelta(const View &picture, const View &previous, int zstdLevel, Sc
     std::size_t changed = 0;
     for (int ty = 0; ty < g.rows; ++ty) {
         for (int tx = 0; tx < g.cols; ++tx) {
-            if (!tileEqual(picture, tx * TILE_W, ty * TILE_H, previous, tx * TILE_W, ty * TILE_H, g.tileW(tx),
-                    g.tileH(ty))) {
+            if (!tileEqual(
+                    picture, tx * TILE_W, ty * TILE_H, previous, tx * TILE_W, ty * TILE_H, g.tileW(tx), g.tileH(ty))) {
                 modes[std::size_t(ty) * std::size_t(g.cols) + std::size_t(tx)] = LIT_UP;
                 ++changed;
             }

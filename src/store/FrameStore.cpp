@@ -80,8 +80,8 @@ int64_t nominalDelayMs(int64_t fps)
 
 QString recordingFolderName(const QDateTime &created, int attempt)
 {
-    QString name = created.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QLatin1Char('-')
-        + QString::number(::getpid());
+    QString name
+        = created.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QLatin1Char('-') + QString::number(::getpid());
     if (attempt > 0)
         name += QLatin1Char('-') + QString::number(attempt);
     return name;
@@ -131,8 +131,7 @@ struct FrameStore::Impl {
         // Returns the estimate the delta was counted with.
         double next(const QImage &picture, bool &key)
         {
-            key = previous.isNull() || previous.size() != picture.size() || length >= MAX_CHAIN
-                || cost >= KEY_BUDGET;
+            key = previous.isNull() || previous.size() != picture.size() || length >= MAX_CHAIN || cost >= KEY_BUDGET;
             if (key) {
                 ++generation;
                 cost = 0;
@@ -187,7 +186,7 @@ struct FrameStore::Impl {
 
     DecodedCache cache;
     QThreadPool pool;
-    SerialQueue writer{QStringLiteral("org.quillo.Quillo.store")};
+    SerialQueue writer {QStringLiteral("org.quillo.Quillo.store")};
 
     ~Impl()
     {
@@ -217,8 +216,8 @@ struct FrameStore::Impl {
     bool openWriteSegment()
     {
         const QString path = folder + QLatin1Char('/') + segmentName(writeSegmentNumber);
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC,
-            0600);
+        const int fd
+            = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
         if (fd < 0) {
             fail(errnoError(errno, QStringLiteral("Cannot write"), path));
             return false;
@@ -265,10 +264,9 @@ struct FrameStore::Impl {
                 const int code = n < 0 ? errno : ENOSPC;
                 // Leave no torn record behind a failure that the process
                 // survives; a kill leaves one, and reading skips it.
-                if (::ftruncate(fd, writeOffset) != 0) {
-                }
-                fail(errnoError(code, QStringLiteral("Cannot write"),
-                    folder + QLatin1Char('/') + segmentName(writeSegmentNumber)));
+                if (::ftruncate(fd, writeOffset) != 0) { }
+                fail(errnoError(
+                    code, QStringLiteral("Cannot write"), folder + QLatin1Char('/') + segmentName(writeSegmentNumber)));
                 return;
             }
             done += std::size_t(n);
@@ -340,8 +338,8 @@ struct FrameStore::Impl {
             return; // its frames are not all on disk yet
         if (!stop) {
             syncData();
-            if (const std::optional<StoreError> e = replaceDurably(
-                    folder, QLatin1String(INDEX_NAME), QLatin1String(INDEX_TEMP_NAME), encodeIndex(pendingIndex->first)))
+            if (const std::optional<StoreError> e = replaceDurably(folder, QLatin1String(INDEX_NAME),
+                    QLatin1String(INDEX_TEMP_NAME), encodeIndex(pendingIndex->first)))
                 fail(*e);
         }
         pendingIndex.reset();
@@ -390,7 +388,8 @@ struct FrameStore::Impl {
         QByteArray bytes(qsizetype(entry.payloadSize), Qt::Uninitialized);
         std::size_t got = 0;
         while (got < entry.payloadSize) {
-            const ssize_t n = ::pread(fd, bytes.data() + got, entry.payloadSize - got, entry.payloadOffset + int64_t(got));
+            const ssize_t n
+                = ::pread(fd, bytes.data() + got, entry.payloadSize - got, entry.payloadOffset + int64_t(got));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0) {
@@ -401,7 +400,7 @@ struct FrameStore::Impl {
             got += std::size_t(n);
         }
         if (crc32(bytes.constData(), got) != entry.payloadCrc) {
-            fail(StoreError{StoreError::Kind::damaged,
+            fail(StoreError {StoreError::Kind::damaged,
                 QStringLiteral("Frame %1 of the recording in %2 is damaged").arg(id).arg(folder)});
             return std::nullopt;
         }
@@ -453,7 +452,7 @@ struct FrameStore::Impl {
             if (!FrameCodec::decode(payload->constData(), std::size_t(payload->size()),
                     reinterpret_cast<uint32_t *>(image.bits()), image.width(), image.height(), image.bytesPerLine() / 4,
                     scratch)) {
-                fail(StoreError{StoreError::Kind::damaged,
+                fail(StoreError {StoreError::Kind::damaged,
                     QStringLiteral("Frame %1 of the recording in %2 cannot be decoded").arg(it->first).arg(folder)});
                 return {};
             }
@@ -511,7 +510,7 @@ FrameStore::Created FrameStore::create(const RecordingInfo &info, const Options 
     Created result;
     const QString root = options.root.isEmpty() ? Recordings::root() : options.root;
     if (!QDir().mkpath(root)) {
-        result.error = StoreError{StoreError::Kind::unwritable, QStringLiteral("Cannot make the folder %1").arg(root)};
+        result.error = StoreError {StoreError::Kind::unwritable, QStringLiteral("Cannot make the folder %1").arg(root)};
         return result;
     }
     RecordingInfo stamped = info;
@@ -530,7 +529,8 @@ FrameStore::Created FrameStore::create(const RecordingInfo &info, const Options 
         }
     }
     if (folder.isEmpty()) {
-        result.error = StoreError{StoreError::Kind::unwritable, QStringLiteral("Cannot make a folder in %1").arg(root)};
+        result.error
+            = StoreError {StoreError::Kind::unwritable, QStringLiteral("Cannot make a folder in %1").arg(root)};
         return result;
     }
     std::shared_ptr<FrameStore> store(new FrameStore(folder));
@@ -567,9 +567,7 @@ FrameRef FrameStore::append(const QImage &image, std::optional<double> timestamp
     QImage previous;
     {
         std::unique_lock lock(d->mutex);
-        d->changed.wait(lock, [&] {
-            return d->error || d->discarded || d->pendingBytes < d->options.maxPendingBytes;
-        });
+        d->changed.wait(lock, [&] { return d->error || d->discarded || d->pendingBytes < d->options.maxPendingBytes; });
         if (d->error || d->discarded)
             return nullptr;
         id = d->nextId++;
@@ -643,9 +641,8 @@ std::optional<StoreError> FrameStore::waitForWrites()
 {
     {
         std::unique_lock lock(d->mutex);
-        d->changed.wait(lock, [&] {
-            return d->error || d->discarded || (d->doneBelow == d->nextId && !d->indexWaiting);
-        });
+        d->changed.wait(
+            lock, [&] { return d->error || d->discarded || (d->doneBelow == d->nextId && !d->indexWaiting); });
     }
     Impl *impl = d.get();
     d->writer.sync([impl] { impl->syncData(); });
@@ -657,12 +654,12 @@ std::optional<FrameRefList> FrameStore::transformAll(const FrameRefList &frames,
 {
     const std::size_t total = frames.size();
     if (total == 0)
-        return FrameRefList{};
+        return FrameRefList {};
     // Each run of frames is coded as one chain by one thread; a run's frames
     // wait in memory until the runs before it are written, so runs of large
     // frames are short.
-    const int64_t frameBytes = int64_t(std::max(1, frames.front()->width()))
-        * int64_t(std::max(1, frames.front()->height())) * 4;
+    const int64_t frameBytes
+        = int64_t(std::max(1, frames.front()->width())) * int64_t(std::max(1, frames.front()->height())) * 4;
     const std::size_t run = std::size_t(std::clamp<int64_t>((int64_t(64) << 20) / frameBytes, 4, 32));
     const std::size_t runs = (total + run - 1) / run;
     uint64_t first = 0;
@@ -674,8 +671,8 @@ std::optional<FrameRefList> FrameStore::transformAll(const FrameRefList &frames,
         d->nextId += total;
     }
     FrameRefList out(total);
-    std::atomic<int64_t> done{0};
-    std::atomic<bool> cancelled{false};
+    std::atomic<int64_t> done {0};
+    std::atomic<bool> cancelled {false};
     std::vector<char> started(runs, 0);
     Impl *impl = d.get();
     auto self = shared_from_this();
@@ -798,18 +795,18 @@ FrameStore::Opened FrameStore::open(const QString &folder, const Options &option
     Opened result;
     const QDir dir(folder);
     if (!dir.exists()) {
-        result.error = StoreError{StoreError::Kind::unreadable, QStringLiteral("No recording in %1").arg(folder)};
+        result.error = StoreError {StoreError::Kind::unreadable, QStringLiteral("No recording in %1").arg(folder)};
         return result;
     }
     if (isLocked(folder)) {
-        result.error = StoreError{
+        result.error = StoreError {
             StoreError::Kind::inUse, QStringLiteral("The recording in %1 is open in another Quillo").arg(folder)};
         return result;
     }
     // Folders too: a frames file that is not a file is damage to report.
     const QStringList names = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     if (names.isEmpty() && !QFileInfo(folder).isReadable()) {
-        result.error = StoreError{StoreError::Kind::unreadable, QStringLiteral("Cannot read %1").arg(folder)};
+        result.error = StoreError {StoreError::Kind::unreadable, QStringLiteral("Cannot read %1").arg(folder)};
         return result;
     }
 
@@ -864,10 +861,9 @@ FrameStore::Opened FrameStore::open(const QString &folder, const Options &option
     d.info = result.info;
     d.lockFd = tryLock(folder);
     if (d.lockFd < 0) {
-        result.error = isLocked(folder)
-            ? StoreError{StoreError::Kind::inUse,
-                  QStringLiteral("The recording in %1 is open in another Quillo").arg(folder)}
-            : errnoError(errno, QStringLiteral("Cannot lock"), folder);
+        result.error = isLocked(folder) ? StoreError {StoreError::Kind::inUse,
+                           QStringLiteral("The recording in %1 is open in another Quillo").arg(folder)}
+                                        : errnoError(errno, QStringLiteral("Cannot lock"), folder);
         return result;
     }
     std::map<uint32_t, std::size_t> segmentSlot;

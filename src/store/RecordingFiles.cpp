@@ -20,8 +20,7 @@ constexpr char RECORD_MAGIC[4] = {'Q', 'F', 'R', '1'};
 constexpr char INDEX_MAGIC[4] = {'Q', 'I', 'X', '1'};
 constexpr int64_t NO_TIMESTAMP = INT64_MIN;
 
-template<typename T>
-void put(QByteArray &out, T value)
+template <typename T> void put(QByteArray &out, T value)
 {
     out.append(reinterpret_cast<const char *>(&value), sizeof value);
 }
@@ -35,8 +34,7 @@ public:
         , m_size(size)
     {
     }
-    template<typename T>
-    bool get(T &value)
+    template <typename T> bool get(T &value)
     {
         if (m_at + sizeof value > m_size) {
             m_ok = false;
@@ -178,7 +176,7 @@ SegmentScan scanSegment(const QString &path, uint32_t segment, bool checkPayload
         scan.error = errnoError(errno, QStringLiteral("Cannot read"), path);
         return scan;
     }
-    struct stat st {};
+    struct stat st { };
     ::fstat(fd, &st);
     const int64_t end = st.st_size;
     int64_t at = 0;
@@ -351,15 +349,15 @@ FileRead readWhole(const QString &path)
     if (!file.exists())
         return result;
     if (!file.open(QIODevice::ReadOnly)) {
-        result.error = StoreError{StoreError::Kind::unreadable,
-            QStringLiteral("Cannot read %1: %2").arg(path, file.errorString())};
+        result.error = StoreError {
+            StoreError::Kind::unreadable, QStringLiteral("Cannot read %1: %2").arg(path, file.errorString())};
         return result;
     }
     result.bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         result.bytes.reset();
-        result.error = StoreError{StoreError::Kind::unreadable,
-            QStringLiteral("Cannot read %1: %2").arg(path, file.errorString())};
+        result.error = StoreError {
+            StoreError::Kind::unreadable, QStringLiteral("Cannot read %1: %2").arg(path, file.errorString())};
     }
     return result;
 }
@@ -396,8 +394,8 @@ StoreError errnoError(int code, const QString &what, const QString &path)
         error.message = QStringLiteral("The disk is full: cannot write %1").arg(path);
         return error;
     }
-    error.kind = what.startsWith(QLatin1String("Cannot read")) ? StoreError::Kind::unreadable
-                                                                : StoreError::Kind::unwritable;
+    error.kind
+        = what.startsWith(QLatin1String("Cannot read")) ? StoreError::Kind::unreadable : StoreError::Kind::unwritable;
     error.message = QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(code)));
     return error;
 }

@@ -80,8 +80,8 @@ std::optional<RecordingInfo> decodeInfo(const QByteArray &bytes);
 // Writes `bytes` to folder/tempName, syncs it, renames it over folder/name and
 // syncs the folder: afterwards the file is either the old or the new one
 // whole, even after a power cut.
-std::optional<StoreError> replaceDurably(const QString &folder, const QString &name, const QString &tempName,
-    const QByteArray &bytes);
+std::optional<StoreError> replaceDurably(
+    const QString &folder, const QString &name, const QString &tempName, const QByteArray &bytes);
 
 // Reads a whole small file; an error when it exists but cannot be read,
 // absent bytes when it does not exist.

@@ -107,20 +107,19 @@ std::vector<RecordingSummary> list(const QString &root)
 std::optional<StoreError> remove(const QString &folder)
 {
     if (isLocked(folder))
-        return StoreError{
+        return StoreError {
             StoreError::Kind::inUse, QStringLiteral("The recording in %1 is open in another Quillo").arg(folder)};
     const QDir dir(folder);
     if (!dir.exists())
         return std::nullopt;
-    const QStringList names
-        = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const QStringList names = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     QStringList foreign;
     for (const QString &name : names) {
         if (!ownFile(name) || !QFileInfo(dir.filePath(name)).isFile())
             foreign << name;
     }
     if (!foreign.isEmpty())
-        return StoreError{StoreError::Kind::unwritable,
+        return StoreError {StoreError::Kind::unwritable,
             QStringLiteral("%1 holds files that are not Quillo's (%2); it was left in place")
                 .arg(folder, foreign.join(QStringLiteral(", ")))};
     for (const QString &name : names) {

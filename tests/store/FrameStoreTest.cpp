@@ -24,7 +24,7 @@ FrameStore::Options in(const QTemporaryDir &dir, int64_t cacheBytes = 0)
 
 std::shared_ptr<FrameStore> makeStore(const QTemporaryDir &dir, int64_t cacheBytes = 0)
 {
-    FrameStore::Created created = FrameStore::create(RecordingInfo{}, in(dir, cacheBytes));
+    FrameStore::Created created = FrameStore::create(RecordingInfo {}, in(dir, cacheBytes));
     EXPECT_FALSE(created.error) << qPrintable(created.error->message);
     return created.store;
 }
@@ -124,7 +124,8 @@ TEST(FrameStore, SavedIndex_OpensAsTheProjectWasSaved)
         index.loopCount = 3;
         index.fps = 25;
         index.canvas = QSize(90, 60);
-        index.entries = {{frames[9], 40}, {frames[2], 120}, {frames[2], 10}, {StoredFrame::fromImage(pictures[10]), 70}};
+        index.entries
+            = {{frames[9], 40}, {frames[2], 120}, {frames[2], 10}, {StoredFrame::fromImage(pictures[10]), 70}};
         store->saveIndex(index);
         ASSERT_FALSE(store->waitForWrites());
         index.entries.erase(index.entries.begin());
@@ -198,7 +199,7 @@ TEST(FrameStore, TransformAll_WritesNewFramesInOrder_AndCancels)
         frames.push_back(store->append(pictures.back()));
     }
     const auto crop = [](const QImage &image) { return image.copy(7, 5, 61, 43); };
-    std::atomic<int64_t> last{0};
+    std::atomic<int64_t> last {0};
     const std::optional<FrameRefList> cropped = store->transformAll(frames, crop, [&](int64_t done, int64_t total) {
         EXPECT_EQ(total, 150);
         last = std::max<int64_t>(last, done);

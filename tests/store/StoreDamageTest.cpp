@@ -60,7 +60,7 @@ QString makeRecording(const QTemporaryDir &dir, bool withIndex, std::vector<QIma
 {
     FrameStore::Options options;
     options.root = dir.path();
-    FrameStore::Created created = FrameStore::create(RecordingInfo{}, options);
+    FrameStore::Created created = FrameStore::create(RecordingInfo {}, options);
     RecordingIndex index;
     index.fps = 30;
     for (int i = 0; i < FRAMES; ++i) {
@@ -98,9 +98,8 @@ TEST(StoreDamage, DamagedIndexOrFrames_AreReported_AndTheRestOpens)
     };
     const Case cases[] = {
         {"index flipped", true, [&](const QString &f) { flipByte(f + "/index", 30); }, "index is damaged", all, false},
-        {"index cut short", true,
-            [&](const QString &f) { writeAll(f + "/index", readAll(f + "/index").left(20)); }, "index is damaged",
-            all, false},
+        {"index cut short", true, [&](const QString &f) { writeAll(f + "/index", readAll(f + "/index").left(20)); },
+            "index is damaged", all, false},
         // Frame 10's payload: it is lost with every delta decoded on it, and
         // the index says which.
         {"payload flipped", true,
@@ -113,8 +112,8 @@ TEST(StoreDamage, DamagedIndexOrFrames_AreReported_AndTheRestOpens)
         {"header flipped", false,
             [&](const QString &f) { flipByte(f + "/frames-1", records(readAll(f + "/frames-1"))[4].at + 20); },
             "damaged record at byte", {0, 1, 2, 3}, false},
-        {"frames file gone", true, [](const QString &f) { QFile::remove(f + "/frames-1"); }, "frames-1 is missing",
-            {}, false},
+        {"frames file gone", true, [](const QString &f) { QFile::remove(f + "/frames-1"); }, "frames-1 is missing", {},
+            false},
         {"info gone", true, [](const QString &f) { QFile::remove(f + "/info"); }, "info is missing", all, false},
         // What a kill leaves: half a record at the end. Expected, not damage.
         {"torn last record", false,
@@ -211,13 +210,13 @@ TEST(StoreDamage, DiskFull_GivesTheErrorAndKeepsWhatWasWritten)
     struct Unmount {
         QString path;
         ~Unmount() { ::umount2(QFile::encodeName(path).constData(), MNT_DETACH); }
-    } unmount{mountPoint};
+    } unmount {mountPoint};
 
     FrameStore::Options options;
     options.root = mountPoint;
-    FrameStore::Created created = FrameStore::create(RecordingInfo{}, options);
+    FrameStore::Created created = FrameStore::create(RecordingInfo {}, options);
     ASSERT_TRUE(created.store);
-    std::atomic<int> errors{0};
+    std::atomic<int> errors {0};
     created.store->onError = [&](const StoreError &) { ++errors; };
     std::vector<QImage> pictures;
     FrameRefList frames;

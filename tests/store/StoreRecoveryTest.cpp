@@ -33,8 +33,8 @@ QImage recordedFrame(int i)
 // kills it after `killAfterMs` (never when negative), and returns the last
 // step it reported. The child must not touch anything the parent's threads
 // hold; it leaves with _exit.
-int runAndKill(const std::function<void(const std::function<void(int)> &report)> &work, int killAfterMs,
-    int *elapsedMs = nullptr)
+int runAndKill(
+    const std::function<void(const std::function<void(int)> &report)> &work, int killAfterMs, int *elapsedMs = nullptr)
 {
     int fds[2];
     if (::pipe(fds) != 0)
@@ -54,7 +54,7 @@ int runAndKill(const std::function<void(const std::function<void(int)> &report)>
     int last = 0;
     bool open = true;
     auto drain = [&](int timeoutMs) {
-        pollfd p{fds[0], POLLIN, 0};
+        pollfd p {fds[0], POLLIN, 0};
         if (::poll(&p, 1, timeoutMs) <= 0)
             return;
         int step = 0;
@@ -91,8 +91,7 @@ FrameStore::Options under(const QString &root)
 // ---- the edit sequence, on store frames in the child and on pictures in the
 // parent ----
 
-template<typename Frame>
-struct Project {
+template <typename Frame> struct Project {
     std::vector<Frame> frames;
     std::vector<int64_t> delays;
     int64_t loop = 0;
@@ -100,7 +99,7 @@ struct Project {
 
 constexpr int EDITS = 8;
 
-template<typename Frame>
+template <typename Frame>
 void edit(int step, Project<Frame> &p,
     const std::function<std::vector<Frame>(const std::vector<Frame> &, std::function<QImage(const QImage &)>)>
         &transform)
@@ -211,8 +210,8 @@ TEST(StoreRecovery, KilledWhileRecording_KeepsEveryFrameItReportedWritten)
         const QString root = dir.path() + QString("/trial%1").arg(trial);
         const int killAt = std::uniform_int_distribution<int>(0, fullMs)(random);
         const int reported = runAndKill(record(root), killAt);
-        SCOPED_TRACE(testing::Message() << "trial " << trial << ", killed at " << killAt << " ms after "
-                                        << reported << " frames");
+        SCOPED_TRACE(testing::Message() << "trial " << trial << ", killed at " << killAt << " ms after " << reported
+                                        << " frames");
         const std::vector<RecordingSummary> found = Recordings::list(root);
         if (reported == 0 && (found.empty() || found[0].frameCount == 0))
             continue;
@@ -255,7 +254,7 @@ TEST(StoreRecovery, KilledWhileEditing_OpensAsAfterTheLastCompletedEdit)
 
     QString base;
     {
-        FrameStore::Created created = FrameStore::create(RecordingInfo{}, under(dir.path() + "/base"));
+        FrameStore::Created created = FrameStore::create(RecordingInfo {}, under(dir.path() + "/base"));
         Project<FrameRef> p;
         for (size_t i = 0; i < states[0].frames.size(); ++i) {
             p.frames.push_back(created.store->append(states[0].frames[i], double(i)));
@@ -268,7 +267,7 @@ TEST(StoreRecovery, KilledWhileEditing_OpensAsAfterTheLastCompletedEdit)
 
     auto editing = [](const QString &folder) {
         return [folder](const std::function<void(int)> &report) {
-            FrameStore::Opened opened = FrameStore::open(folder, FrameStore::Options{});
+            FrameStore::Opened opened = FrameStore::open(folder, FrameStore::Options {});
             if (!opened.store)
                 ::_exit(2);
             Project<FrameRef> p;
@@ -292,7 +291,7 @@ TEST(StoreRecovery, KilledWhileEditing_OpensAsAfterTheLastCompletedEdit)
     copyFolder(base, dir.path() + "/whole/rec");
     ASSERT_EQ(runAndKill(editing(dir.path() + "/whole/rec"), -1, &fullMs), EDITS);
     {
-        const FrameStore::Opened opened = FrameStore::open(dir.path() + "/whole/rec", FrameStore::Options{});
+        const FrameStore::Opened opened = FrameStore::open(dir.path() + "/whole/rec", FrameStore::Options {});
         ASSERT_TRUE(matches(opened.index, states[EDITS]));
     }
 
@@ -304,7 +303,7 @@ TEST(StoreRecovery, KilledWhileEditing_OpensAsAfterTheLastCompletedEdit)
         const int killAt = std::uniform_int_distribution<int>(0, fullMs)(random);
         const int done = runAndKill(editing(folder), killAt);
         SCOPED_TRACE(testing::Message() << "trial " << trial << ", killed at " << killAt << " ms after edit " << done);
-        const FrameStore::Opened opened = FrameStore::open(folder, FrameStore::Options{});
+        const FrameStore::Opened opened = FrameStore::open(folder, FrameStore::Options {});
         ASSERT_FALSE(opened.error);
         EXPECT_TRUE(opened.exact) << qPrintable(opened.problems.join('\n'));
         // The edit under way when the kill came may have completed without
