@@ -11,6 +11,8 @@ PACKAGES=(
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-composite0-dev
   libxcb-xfixes0-dev libxcb-damage0-dev libxcb-shape0-dev
   libgif-dev libimagequant-dev
+  # the frame store: zstd for the pictures, zlib's CRC-32 for the records
+  libzstd-dev zlib1g-dev
   # run: the external encoders (gifski below, through npm)
   ffmpeg
   # tests: GoogleTest, an X server, real input, output checks

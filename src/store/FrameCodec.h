@@ -17,20 +17,24 @@
 // frame at the same or the moved place (temporal), whichever leaves more zero
 // bytes. The mode bytes and residuals of a frame form one zstd frame.
 //
-// Why this coding (measured with store_tuning on the benchmark clips; ratios
-// of the stored bytes to the raw pixel bytes at 1280 x 840):
-// - zstd level 1 over residuals against the row above gives typing keys of
-//   2.4 %, scrolling keys of 6.7 % and video keys of 32 %; the same bytes
-//   without the row filter give 2.6 %, 9.4 % and 61 %: zstd's Huffman stage
-//   turns the small residuals of photo-like pixels into about 4 bits a byte.
-//   LZ4 has no entropy stage and stays near the unfiltered sizes (video 62 %),
-//   so it cannot meet a 60 % ceiling on video. Higher zstd levels gain under
-//   5 % and cost 2 to 4 times the time at capture.
-// - Deltas make typing 0.1 % a frame and scrolling (with the vertical offset)
-//   0.5 %, against 2.4 % and 6.7 % as keys.
-// - Tiles of 64 x 16 keep a changed caret or glyph from dragging whole rows
-//   into a delta, while the per-tile mode byte stays below 0.01 % of the
-//   pixel bytes.
+// Why this coding (measured on the benchmark clips at 1280 x 840; sizes as a
+// share of the raw pixel bytes, times on this project's 2-core build machine):
+// - Keys: zstd level 1 over residuals against the row above gives typing
+//   1.6 %, scrolling 2.7 %, video 17 %. Without the row filter: 1.3 %, 2.1 %
+//   and 36 % (the filter turns the photo-like half of a video frame into small
+//   residuals that zstd's Huffman stage packs into about 4 bits a byte, and
+//   costs text a little). LZ4 has no entropy stage: 2.1 %, 4.1 % and 46 %,
+//   with decoding about 5 times as fast, but video would then cost nearly
+//   half the raw bytes. zstd level 3 saves 7 to 15 % for 10 to 35 % more
+//   time, which a 60 fps capture cannot spare.
+// - Deltas: typing 0.04 % and scrolling 0.05 % a frame (the scroll found as
+//   one vertical offset, tiles equal to the moved picture cost nothing), so
+//   keys dominate what a recording of screen content keeps.
+// - Tiles of 64 x 16 keep a blinking caret or a typed glyph from dragging
+//   whole rows into a delta; the mode byte per tile is 0.02 % of the pixel
+//   bytes before compression.
+// The decoder works in place on the reference frame, so a delta costs only
+// the tiles it changes.
 namespace FrameCodec {
 
 inline constexpr int TILE_W = 64;

@@ -35,13 +35,15 @@ using namespace RecordingFiles;
 constexpr int ZSTD_LEVEL = 1;
 // A key frame starts once the deltas since the last one would cost about half
 // a key frame to decode on top of it, so that reading any frame without help
-// from the cache costs at most about 1.5 key frames. Typing, whose deltas are
-// nearly free, gets a key every MAX_CHAIN frames; noisy video nearly every
+// from the cache costs at most about 1.5 key frames. Deltas of typing cost
+// almost nothing per pixel but about 0.1 ms each to find, read and unpack, so
+// chains end after MAX_CHAIN deltas anyway (typing: a key every 25 frames,
+// 0.1 % of the pixel bytes a frame); noisy video gets a key nearly every
 // other frame, which costs little since its deltas are as large as keys.
 constexpr double KEY_BUDGET = 0.5;
-constexpr int MAX_CHAIN = 60;
-// What a delta whose cost is not known yet is assumed to cost, in key frames.
-constexpr double UNKNOWN_DELTA_COST = 0.25;
+constexpr int MAX_CHAIN = 24;
+// What a delta is assumed to cost before any has been coded, in key frames.
+constexpr double UNKNOWN_DELTA_COST = 0.1;
 // Records are synced at least this often while a recording runs, so that a
 // power cut loses at most about this much of it.
 constexpr auto SYNC_INTERVAL = std::chrono::seconds(1);
@@ -117,41 +119,39 @@ struct FrameStore::Impl {
         QByteArray payload;
     };
 
-    // Choosing key frames for one chain of frames coded one after another.
+    // Choosing key frames for frames coded one after another. The cost of a
+    // delta is known only once the pool has coded it, and a recording runs
+    // ahead of the pool, so deltas still under way count with the recent
+    // typical cost and are settled when their real cost comes back.
     struct ChainPlan {
         QImage previous;
         uint64_t previousId = 0;
         uint64_t generation = 0;
-        double cost = 0; // in key frames
+        double cost = 0; // since the chain's key, in key frames
         int length = 0;
-        double knownCost = 0;
-        int known = 0;
+        double typicalDelta = UNKNOWN_DELTA_COST;
 
-        // Whether the next frame of this size is a key; updates the plan.
-        // Returns the estimate the delta was counted with.
+        // Whether the next frame is a key; updates the plan. Returns the
+        // estimate a delta was counted with.
         double next(const QImage &picture, bool &key)
         {
-            key = previous.isNull() || previous.size() != picture.size() || length >= MAX_CHAIN || cost >= KEY_BUDGET;
+            key = previous.isNull() || previous.size() != picture.size() || length >= MAX_CHAIN
+                || cost >= KEY_BUDGET;
             if (key) {
                 ++generation;
                 cost = 0;
                 length = 0;
-                knownCost = 0;
-                known = 0;
                 return 0;
             }
-            const double estimate = known > 0 ? knownCost / known : UNKNOWN_DELTA_COST;
-            cost += estimate;
+            cost += typicalDelta;
             ++length;
-            return estimate;
+            return typicalDelta;
         }
         void settle(uint64_t gen, double estimate, double actual)
         {
-            if (gen != generation)
-                return;
-            cost += actual - estimate;
-            knownCost += actual;
-            ++known;
+            typicalDelta = 0.75 * typicalDelta + 0.25 * actual;
+            if (gen == generation)
+                cost += actual - estimate;
         }
     };
 
