@@ -112,8 +112,8 @@ void BM_StoreClip(benchmark::State &state, const QString &name, QSize size)
         const double rssEnd = residentBytes();
         const FrameStore::Stats stats = store.stats();
         const double kept = double(pictures.size() - WARM_UP);
-        std::nth_element(appendSeconds.begin(), appendSeconds.begin() + long(appendSeconds.size() / 2),
-            appendSeconds.end());
+        std::nth_element(
+            appendSeconds.begin(), appendSeconds.begin() + long(appendSeconds.size() / 2), appendSeconds.end());
 
         // The source pictures go; frames now exist only in the store.
         pictures.clear();
@@ -219,18 +219,16 @@ int main(int argc, char **argv)
         } else if (arg.startsWith(QLatin1String("--sizes="))) {
             sizes.clear();
             for (const QString &s : arg.mid(8).split(QLatin1Char(',')))
-                sizes.push_back(QSize(s.section(QLatin1Char('x'), 0, 0).toInt(), s.section(QLatin1Char('x'), 1).toInt()));
+                sizes.push_back(
+                    QSize(s.section(QLatin1Char('x'), 0, 0).toInt(), s.section(QLatin1Char('x'), 1).toInt()));
         } else {
             rest.push_back(argv[i]);
         }
     }
     for (const QSize &size : sizes) {
         for (const QString &clip : clips) {
-            const std::string name = QStringLiteral("BM_StoreClip/%1-%2x%3")
-                                         .arg(clip)
-                                         .arg(size.width())
-                                         .arg(size.height())
-                                         .toStdString();
+            const std::string name
+                = QStringLiteral("BM_StoreClip/%1-%2x%3").arg(clip).arg(size.width()).arg(size.height()).toStdString();
             benchmark::RegisterBenchmark(name.c_str(), BM_StoreClip, clip, size)
                 ->Unit(benchmark::kMillisecond)
                 ->Iterations(1);

@@ -1,9 +1,12 @@
 #include "store/FrameCodec.h"
 
+#include "base/ParallelFor.h"
+
 #include <zstd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 
 namespace FrameCodec {
@@ -115,13 +118,14 @@ std::size_t residual(
     return zeros;
 }
 
-std::size_t residualUp(const View &cur, int x, int y, int w, int h, uint8_t *out, bool count = true)
+// Against the row above, down to row `top`, which has none.
+std::size_t residualUp(const View &cur, int x, int y, int w, int h, uint8_t *out, bool count = true, int top = 0)
 {
     const uint32_t m = alphaMask(cur);
     return residual(
         cur, x, y, w, h, m,
-        [&](int r) -> const uint32_t * { return y + r > 0 ? cur.pixels + (y + r - 1) * cur.stride + x : nullptr; }, out,
-        count);
+        [&](int r) -> const uint32_t * { return y + r > top ? cur.pixels + (y + r - 1) * cur.stride + x : nullptr; },
+        out, count);
 }
 
 std::size_t residualAgainst(const View &cur, int x, int y, int w, int h, const View &ref, int refY, uint8_t *out)
@@ -131,20 +135,59 @@ std::size_t residualAgainst(const View &cur, int x, int y, int w, int h, const V
         [&](int r) -> const uint32_t * { return ref.pixels + (refY + r) * ref.stride + x; }, out, true);
 }
 
+// A context per thread, freed with the thread: making one per frame costs
+// more than compressing a small frame.
+struct ContextFree {
+    void operator()(ZSTD_CCtx *c) const { ZSTD_freeCCtx(c); }
+    void operator()(ZSTD_DCtx *c) const { ZSTD_freeDCtx(c); }
+};
+
+ZSTD_CCtx *compressionContext()
+{
+    thread_local std::unique_ptr<ZSTD_CCtx, ContextFree> context(ZSTD_createCCtx());
+    return context.get();
+}
+
+ZSTD_DCtx *decompressionContext()
+{
+    thread_local std::unique_ptr<ZSTD_DCtx, ContextFree> context(ZSTD_createDCtx());
+    return context.get();
+}
+
+// Appends one zstd frame of `raw` to `out`; false on failure.
+bool compressInto(QByteArray &out, const uint8_t *raw, std::size_t size, int level)
+{
+    const qsizetype at = out.size();
+    out.resize(at + qsizetype(ZSTD_compressBound(size)));
+    const std::size_t n
+        = ZSTD_compressCCtx(compressionContext(), out.data() + at, std::size_t(out.size() - at), raw, size, level);
+    if (ZSTD_isError(n))
+        return false;
+    out.resize(at + qsizetype(n));
+    return true;
+}
+
 QByteArray compress(const std::vector<uint8_t> &raw, std::size_t size, char kind, int level)
 {
-    QByteArray out;
-    out.resize(qsizetype(1 + ZSTD_compressBound(size)));
-    out[0] = kind;
-    // A context per thread: creating one per frame costs more than a small
-    // frame's compression.
-    thread_local ZSTD_CCtx *context = ZSTD_createCCtx();
-    const std::size_t n
-        = ZSTD_compressCCtx(context, out.data() + 1, std::size_t(out.size() - 1), raw.data(), size, level);
-    if (ZSTD_isError(n))
+    QByteArray out(1, kind);
+    if (!compressInto(out, raw.data(), size, level))
         return {};
-    out.resize(qsizetype(1 + n));
     return out;
+}
+
+// A key is coded in up to KEY_BANDS bands of whole tile rows, each its own
+// zstd frame whose first row has no row above, so that the bands decode on
+// several cores at once.
+constexpr int KEY_BANDS = 4;
+
+int bandCount(const Grid &g)
+{
+    return std::min(KEY_BANDS, g.rows);
+}
+
+int bandStart(const Grid &g, int band)
+{
+    return band * g.rows / bandCount(g);
 }
 
 inline uint64_t mixRow(const uint32_t *p, int n, uint32_t m, bool &uniform)
@@ -225,19 +268,31 @@ int findShift(const View &cur, const View &prev, const Grid &g, Scratch &scratch
 Encoded encodeKey(const View &picture, int zstdLevel, Scratch &scratch)
 {
     const Grid g(picture.width, picture.height);
-    const std::size_t size = 1 + std::size_t(picture.width) * std::size_t(picture.height) * 4;
-    scratch.raw.resize(size);
-    scratch.raw[0] = 0;
-    std::size_t at = 1;
-    for (int ty = 0; ty < g.rows; ++ty) {
-        for (int tx = 0; tx < g.cols; ++tx) {
-            residualUp(picture, tx * TILE_W, ty * TILE_H, g.tileW(tx), g.tileH(ty), scratch.raw.data() + at, false);
-            at += g.tileBytes(tx, ty);
-        }
-    }
+    const int bands = bandCount(g);
     Encoded e;
     e.key = true;
-    e.payload = compress(scratch.raw, at, KIND_KEY, zstdLevel);
+    e.payload = QByteArray(1, KIND_KEY);
+    e.payload.append(char(bands));
+    const qsizetype sizesAt = e.payload.size();
+    e.payload.append(QByteArray(bands * 4, '\0'));
+    for (int b = 0; b < bands; ++b) {
+        const int top = bandStart(g, b) * TILE_H;
+        std::size_t at = 0;
+        scratch.raw.resize(
+            std::size_t(picture.width) * std::size_t(TILE_H) * 4 * std::size_t(bandStart(g, b + 1) - bandStart(g, b)));
+        for (int ty = bandStart(g, b); ty < bandStart(g, b + 1); ++ty) {
+            for (int tx = 0; tx < g.cols; ++tx) {
+                residualUp(
+                    picture, tx * TILE_W, ty * TILE_H, g.tileW(tx), g.tileH(ty), scratch.raw.data() + at, false, top);
+                at += g.tileBytes(tx, ty);
+            }
+        }
+        const qsizetype before = e.payload.size();
+        if (!compressInto(e.payload, scratch.raw.data(), at, zstdLevel))
+            return {};
+        const auto size = uint32_t(e.payload.size() - before);
+        std::memcpy(e.payload.data() + sizesAt + b * 4, &size, 4);
+    }
     e.decodeCost = double(picture.width) * double(picture.height);
     return e;
 }
@@ -337,40 +392,99 @@ inline void addRow(uint32_t *dst, const uint32_t *ref, const uint8_t *res, int w
 
 } // namespace
 
+namespace {
+
+// One band of a key, streamed a tile row at a time through a buffer that
+// stays in the cache, into its rows of `pixels`.
+bool decodeKeyBand(const char *data, std::size_t size, const Grid &g, int band, uint32_t *pixels, std::ptrdiff_t stride)
+{
+    ZSTD_DCtx *context = decompressionContext();
+    ZSTD_DCtx_reset(context, ZSTD_reset_session_only);
+    std::vector<uint8_t> rowBuffer(std::size_t(g.width) * TILE_H * 4);
+    ZSTD_inBuffer in {data, size, 0};
+    std::size_t hint = 1; // 0 once the frame has ended
+    const int top = bandStart(g, band) * TILE_H;
+    for (int ty = bandStart(g, band); ty < bandStart(g, band + 1); ++ty) {
+        const std::size_t want = std::size_t(g.width) * std::size_t(g.tileH(ty)) * 4;
+        ZSTD_outBuffer out {rowBuffer.data(), want, 0};
+        while (out.pos < want) {
+            const std::size_t before = out.pos + in.pos;
+            hint = ZSTD_decompressStream(context, &out, &in);
+            if (ZSTD_isError(hint) || (hint == 0 && out.pos < want) || out.pos + in.pos == before)
+                return false; // damaged, ended early, or cut short
+        }
+        const uint8_t *res = rowBuffer.data();
+        for (int tx = 0; tx < g.cols; ++tx) {
+            const int x = tx * TILE_W, y = ty * TILE_H, w = g.tileW(tx), h = g.tileH(ty);
+            for (int r = 0; r < h; ++r, res += std::size_t(w) * 4) {
+                uint32_t *dst = pixels + (y + r) * stride + x;
+                addRow(dst, y + r > top ? dst - stride : nullptr, res, w);
+            }
+        }
+    }
+    // The frame must end exactly here.
+    if (hint != 0) {
+        ZSTD_outBuffer rest {rowBuffer.data(), rowBuffer.size(), 0};
+        hint = ZSTD_decompressStream(context, &rest, &in);
+        if (ZSTD_isError(hint) || rest.pos != 0)
+            return false;
+    }
+    return hint == 0 && in.pos == in.size;
+}
+
+bool decodeKey(const char *payload, std::size_t size, uint32_t *pixels, const Grid &g, std::ptrdiff_t stride)
+{
+    const int bands = bandCount(g);
+    if (size < 2 + std::size_t(bands) * 4 || payload[1] != char(bands))
+        return false;
+    std::vector<std::pair<std::size_t, std::size_t>> spans; // offset, size
+    std::size_t at = 2 + std::size_t(bands) * 4;
+    for (int b = 0; b < bands; ++b) {
+        uint32_t n = 0;
+        std::memcpy(&n, payload + 2 + b * 4, 4);
+        if (n > size - at)
+            return false;
+        spans.emplace_back(at, n);
+        at += n;
+    }
+    if (at != size)
+        return false;
+    auto task = [&](std::size_t b) {
+        return decodeKeyBand(payload + spans[b].first, spans[b].second, g, int(b), pixels, stride);
+    };
+    // Threads cost more than they save on small pictures.
+    if (std::size_t(g.width) * std::size_t(g.height) >= 512 * 512)
+        return parallelFor(std::size_t(bands), task);
+    for (int b = 0; b < bands; ++b) {
+        if (!task(std::size_t(b)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool decode(const char *payload, std::size_t size, uint32_t *pixels, int width, int height, std::ptrdiff_t stride,
     std::vector<uint8_t> &scratch)
 {
     if (size < 2 || width <= 0 || height <= 0 || (payload[0] != KIND_KEY && payload[0] != KIND_DELTA))
         return false;
-    const bool key = payload[0] == KIND_KEY;
     const Grid g(width, height);
+    if (payload[0] == KIND_KEY)
+        return decodeKey(payload, size, pixels, g, stride);
     const std::size_t tiles = std::size_t(g.cols) * std::size_t(g.rows);
     const unsigned long long content = ZSTD_getFrameContentSize(payload + 1, size - 1);
     const std::size_t pixelBytes = std::size_t(width) * std::size_t(height) * 4;
-    const std::size_t limit = 1 + (key ? 0 : 4 + tiles) + pixelBytes;
+    const std::size_t limit = 1 + 4 + tiles + pixelBytes;
     if (content == ZSTD_CONTENTSIZE_ERROR || content == ZSTD_CONTENTSIZE_UNKNOWN || content > limit)
         return false;
     scratch.resize(std::size_t(content));
-    thread_local ZSTD_DCtx *context = ZSTD_createDCtx();
-    const std::size_t n = ZSTD_decompressDCtx(context, scratch.data(), scratch.size(), payload + 1, size - 1);
+    const std::size_t n
+        = ZSTD_decompressDCtx(decompressionContext(), scratch.data(), scratch.size(), payload + 1, size - 1);
     if (ZSTD_isError(n) || n != content || n < 1)
         return false;
     const uint8_t *raw = scratch.data();
-
     auto row = [&](int y) { return pixels + y * stride; };
-    if (key) {
-        if (n != 1 + pixelBytes)
-            return false;
-        const uint8_t *res = raw + 1;
-        for (int ty = 0; ty < g.rows; ++ty) {
-            for (int tx = 0; tx < g.cols; ++tx) {
-                const int x = tx * TILE_W, y = ty * TILE_H, w = g.tileW(tx), h = g.tileH(ty);
-                for (int r = 0; r < h; ++r, res += std::size_t(w) * 4)
-                    addRow(row(y + r) + x, y + r > 0 ? row(y + r - 1) + x : nullptr, res, w);
-            }
-        }
-        return true;
-    }
 
     if (n < 1 + 4 + tiles)
         return false;

@@ -135,8 +135,7 @@ struct FrameStore::Impl {
         // estimate a delta was counted with.
         double next(const QImage &picture, bool &key)
         {
-            key = previous.isNull() || previous.size() != picture.size() || length >= MAX_CHAIN
-                || cost >= KEY_BUDGET;
+            key = previous.isNull() || previous.size() != picture.size() || length >= MAX_CHAIN || cost >= KEY_BUDGET;
             if (key) {
                 ++generation;
                 cost = 0;

@@ -1,5 +1,6 @@
 #include "StoreTestSupport.h"
 
+#include "store/FrameCodec.h"
 #include "store/FrameStore.h"
 #include "store/Recordings.h"
 
@@ -289,4 +290,32 @@ TEST(FrameStore, Discard_RemovesTheFolder_WhileHandedOutFramesStayReadable)
     EXPECT_FALSE(QDir(store->folder()).exists());
     EXPECT_TRUE(sameBytes(frame->image(), picture));
     EXPECT_EQ(store->append(picture), nullptr);
+}
+
+// The store checks every payload's CRC before decoding; the decoder still
+// refuses what does not fit the picture instead of writing past it.
+TEST(FrameCodec, CutOrForeignPayloads_AreRefused)
+{
+    FrameCodec::Scratch scratch;
+    const QImage first = screen(QSize(700, 400), 0, 1), second = screen(QSize(700, 400), 9, 2);
+    auto view = [](const QImage &i) {
+        return FrameCodec::View {
+            reinterpret_cast<const uint32_t *>(i.constBits()), i.width(), i.height(), i.bytesPerLine() / 4, false};
+    };
+    const QByteArray key = FrameCodec::encodeKey(view(first), 1, scratch).payload;
+    const QByteArray delta = FrameCodec::encodeDelta(view(second), view(first), 1, scratch).payload;
+    std::vector<uint8_t> buffer;
+    for (const QByteArray &payload : {key, delta}) {
+        QImage out = first.copy();
+        auto decode = [&](const QByteArray &bytes, QSize size) {
+            return FrameCodec::decode(bytes.constData(), std::size_t(bytes.size()),
+                reinterpret_cast<uint32_t *>(out.bits()), size.width(), size.height(), out.bytesPerLine() / 4, buffer);
+        };
+        ASSERT_TRUE(decode(payload, first.size()));
+        for (qsizetype cut : {qsizetype(0), qsizetype(1), qsizetype(2), payload.size() / 2, payload.size() - 1})
+            EXPECT_FALSE(decode(payload.left(cut), first.size())) << "cut at " << cut;
+        EXPECT_FALSE(decode(payload, QSize(700, 416))) << "another size";
+        EXPECT_FALSE(decode(payload + QByteArray(3, 'x'), first.size())) << "trailing bytes";
+        EXPECT_FALSE(decode(QByteArray("Z") + payload.mid(1), first.size())) << "unknown kind";
+    }
 }
