@@ -519,20 +519,31 @@ bool decode(const char *payload, std::size_t size, uint32_t *pixels, int width, 
     const bool down = dy > 0;
     for (int k = 0; k < g.rows; ++k) {
         const int ty = down ? k : g.rows - 1 - k;
-        for (int tx = 0; tx < g.cols; ++tx) {
+        for (int tx = 0; tx < g.cols;) {
             const std::size_t i = std::size_t(ty) * std::size_t(g.cols) + std::size_t(tx);
-            if (modes[i] != SHIFT && modes[i] != SUB_SHIFT)
+            if (modes[i] != SHIFT && modes[i] != SUB_SHIFT) {
+                ++tx;
                 continue;
-            const int x = tx * TILE_W, y = ty * TILE_H, w = g.tileW(tx), h = g.tileH(ty);
+            }
+            // A run of moved tiles is one copy per row: a scroll moves most
+            // of the frame.
+            int end = tx + 1;
+            if (modes[i] == SHIFT) {
+                while (end < g.cols && modes[i + std::size_t(end - tx)] == SHIFT)
+                    ++end;
+            }
+            const int x = tx * TILE_W, y = ty * TILE_H, h = g.tileH(ty);
+            const int w = end == g.cols ? g.width - x : (end - tx) * TILE_W;
             for (int j = 0; j < h; ++j) {
                 const int r = down ? j : h - 1 - j;
                 uint32_t *dst = row(y + r) + x;
                 const uint32_t *src = row(y + r + dy) + x;
                 if (modes[i] == SHIFT)
-                    std::memmove(dst, src, std::size_t(w) * 4);
+                    std::memcpy(dst, src, std::size_t(w) * 4);
                 else
                     addRow(dst, src, raw + offsets[i] + std::size_t(r) * std::size_t(w) * 4, w);
             }
+            tx = end;
         }
     }
     // Then the rest in raster order, so the row above a tile is final.

@@ -33,14 +33,14 @@ using namespace RecordingFiles;
 // zstd level 1: level 3 saves about 10 % of the bytes at 1.2 to 1.4 times the
 // compression time, which the capture of a 60 fps recording cannot spare.
 constexpr int ZSTD_LEVEL = 1;
-// A key frame starts once the deltas since the last one would cost about half
-// a key frame to decode on top of it, so that reading any frame without help
-// from the cache costs at most about 1.5 key frames. Deltas of typing cost
+// A key frame starts once the deltas since the last one would cost about a
+// third of a key frame to decode on top of it, so that reading any frame
+// without help from the cache costs at most about 1.35 key frames. Deltas of typing cost
 // almost nothing per pixel but about 0.1 ms each to find, read and unpack, so
 // chains end after MAX_CHAIN deltas anyway (typing: a key every 25 frames,
 // 0.1 % of the pixel bytes a frame); noisy video gets a key nearly every
 // other frame, which costs little since its deltas are as large as keys.
-constexpr double KEY_BUDGET = 0.5;
+constexpr double KEY_BUDGET = 0.35;
 constexpr int MAX_CHAIN = 24;
 // What a delta is assumed to cost before any has been coded, in key frames.
 constexpr double UNKNOWN_DELTA_COST = 0.1;
