@@ -2,6 +2,7 @@
 
 #include "base/ParallelFor.h"
 #include "base/SerialQueue.h"
+#include "base/Settings.h"
 #include "store/DecodedCache.h"
 #include "store/FrameCodec.h"
 #include "store/RecordingFiles.h"
@@ -479,6 +480,13 @@ int64_t FrameStore::defaultCacheBudget()
     const long pageSize = ::sysconf(_SC_PAGESIZE);
     const int64_t memory = pages > 0 && pageSize > 0 ? int64_t(pages) * pageSize : int64_t(4) << 30;
     return std::clamp<int64_t>(memory / 8, int64_t(64) << 20, int64_t(1) << 30);
+}
+
+int64_t FrameStore::cacheBudgetSetting()
+{
+    bool ok = false;
+    const qlonglong megabytes = Settings::value(QStringLiteral("frameCacheMegabytes")).toLongLong(&ok);
+    return ok && megabytes > 0 ? int64_t(megabytes) << 20 : defaultCacheBudget();
 }
 
 void FrameStore::setCacheBudget(int64_t bytes)

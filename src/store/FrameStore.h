@@ -79,6 +79,10 @@ public:
     // The largest decoded cache a machine gets by default: an eighth of its
     // physical memory, between 64 MB and 1 GB.
     static int64_t defaultCacheBudget();
+    // The user's setting "frameCacheMegabytes" in bytes when it is a positive
+    // whole number, else defaultCacheBudget(). GUI thread (it reads the
+    // settings file).
+    static int64_t cacheBudgetSetting();
     void setCacheBudget(int64_t bytes);
     int64_t cacheBudget() const;
 
