@@ -24,7 +24,7 @@
 //   and 36 % (the filter turns the photo-like half of a video frame into small
 //   residuals that zstd's Huffman stage packs into about 4 bits a byte, and
 //   costs text a little). LZ4 has no entropy stage: 2.1 %, 4.1 % and 46 %,
-//   with decoding about 5 times as fast, but video would then cost nearly
+//   with faster decoding, but video would then cost nearly
 //   half the raw bytes. zstd level 3 saves 7 to 15 % for 10 to 35 % more
 //   time, which a 60 fps capture cannot spare.
 // - Deltas: typing 0.04 % and scrolling 0.05 % a frame (the scroll found as
