@@ -2,7 +2,7 @@
 # Builds the benchmarks in Release, runs every one of them and prints one
 # table (also written to <results>/table.md). See bench/README.md.
 #
-#   bench/run.sh            the default run (about 8 minutes on 2 cores)
+#   bench/run.sh            the default run (about 13 minutes on 2 cores; the frame store takes 5)
 #   bench/run.sh --quick    the 640 x 420 clips at quality high only
 #   bench/run.sh --full     every clip at every quality at both sizes (an hour or more)
 #
