@@ -57,8 +57,10 @@ std::optional<int64_t> cgroupRoom()
             limit = readNumber(QStringLiteral("/sys/fs/cgroup") + path + QStringLiteral("/memory.max"));
             usage = readNumber(QStringLiteral("/sys/fs/cgroup") + path + QStringLiteral("/memory.current"));
         } else if (parts[1].split(',').contains("memory")) {
-            limit = readNumber(QStringLiteral("/sys/fs/cgroup/memory") + path + QStringLiteral("/memory.limit_in_bytes"));
-            usage = readNumber(QStringLiteral("/sys/fs/cgroup/memory") + path + QStringLiteral("/memory.usage_in_bytes"));
+            limit
+                = readNumber(QStringLiteral("/sys/fs/cgroup/memory") + path + QStringLiteral("/memory.limit_in_bytes"));
+            usage
+                = readNumber(QStringLiteral("/sys/fs/cgroup/memory") + path + QStringLiteral("/memory.usage_in_bytes"));
         }
         // "max" (v2) does not read as a number; v1 says "no limit" with a
         // number near 2^63.
