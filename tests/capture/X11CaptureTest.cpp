@@ -328,9 +328,11 @@ TEST_P(X11CaptureTest, LostServer_EndsTheStream_AndStopKeepsTheFramesSoFar)
     EXPECT_FALSE(X11CaptureBackend::canRecordScreen());
     const CaptureFailure lost = X11CaptureBackend::error(3, QStringLiteral("The connection to the X server was lost."));
     EXPECT_EQ(ended, lost);
-    EXPECT_TRUE(LogRecorder::warnings().contains(QStringLiteral(
+    const QString warning = QStringLiteral(
         "capture stream stopped with error: Error Domain=Quillo.X11Capture Code=3 \"The connection to the X server was "
-        "lost.\"")));
+        "lost.\"");
+    EXPECT_TRUE(waitUntil([&] { return LogRecorder::warnings().contains(warning); }, 5000))
+        << LogRecorder::warnings().join(QLatin1Char('\n')).toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Capture, X11CaptureTest,

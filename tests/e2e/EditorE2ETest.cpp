@@ -92,7 +92,8 @@ public:
                                .section(QLatin1Char('\n'), 0, 0);
                 return !m_window.isEmpty() && status().has_value();
             },
-            20000);
+            // A loaded machine (a parallel build, other tests) can take this long.
+            60000);
         if (m_window.isEmpty())
             return;
         xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), m_window});
