@@ -220,7 +220,11 @@ QImage X11FrameGrabber::grab(QString *error)
         }
         data = fetch(m_connection->root(), grabbed, holder);
         if (!data) {
-            *error = QStringLiteral("The X server refused to hand over the screen's pixels.");
+            // A server that went away fails its last requests first: say
+            // what really happened.
+            *error = m_connection->hasError()
+                ? QStringLiteral("The connection to the X server was lost.")
+                : QStringLiteral("The X server refused to hand over the screen's pixels.");
             return {};
         }
     }
