@@ -82,6 +82,12 @@ void FloatWindow::orderFront()
         raise();
 }
 
+void FloatWindow::orderOut()
+{
+    m_orderedIn = false;
+    syncVisibility();
+}
+
 void FloatWindow::makeKeyAndOrderFront()
 {
     orderFront();

@@ -41,6 +41,8 @@ public:
 
     // Maps the window in front of the frame's other windows, without focus.
     void orderFront();
+    // Unmaps it until the next orderFront(); unlike close() it stays usable.
+    void orderOut();
     // Maps it in front and gives it the keyboard focus (keyable windows only).
     void makeKeyAndOrderFront();
     // Whether the owner wants the window on screen (between orderFront() and

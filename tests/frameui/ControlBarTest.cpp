@@ -5,6 +5,7 @@
 #include "support/TestUtil.h"
 
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -85,9 +86,9 @@ TEST_F(ControlBarTest, Fps_IsClampedToOneToSixty_AndShownClamped_BadEntryKeepsTh
 TEST_F(ControlBarTest, GeometryEntries_ChangeTheRegion_AndComeBackNormalised)
 {
     const Rect start = region->rect();
-    enter(bar->wField(), QStringLiteral("1920/2"));
-    EXPECT_EQ(region->rect(), (Rect {start.x, start.y, 960, 200}));
-    EXPECT_EQ(bar->wField()->text(), QStringLiteral("960"));
+    enter(bar->wField(), QStringLiteral("1000/2"));
+    EXPECT_EQ(region->rect(), (Rect {start.x, start.y, 500, 200}));
+    EXPECT_EQ(bar->wField()->text(), QStringLiteral("500"));
 
     enter(bar->wField(), QStringLiteral("-50"));
     EXPECT_EQ(region->rect().width, 24);
@@ -172,10 +173,77 @@ TEST_F(ControlBarTest, Buttons_CallTheirCallbacks_AndRecordingSwapsWhichIsEnable
 
 TEST_F(ControlBarTest, Reposition_PutsTheWindowInsideTheRegionsBottom)
 {
-    region->set({screen.x + 20, screen.y + 40, 1000, 300});
+    region->set({screen.x + 20, screen.y + 40, screen.width - 100, 300});
     const Rect frame = bar->window()->frame();
     EXPECT_EQ(frame.y, screen.y + 48);
     EXPECT_EQ(frame.width, bar->barWidth());
     EXPECT_EQ(frame.height, bar->barHeight());
     EXPECT_DOUBLE_EQ(frame.midX(), region->rect().midX());
+}
+
+TEST_F(ControlBarTest, EntriesTheScreenCannotHold_AreHeldToIt_AndTheFieldsSayWhatTheRegionBecame)
+{
+    const QString wide = QString::number(screen.width);
+    struct Case {
+        QLineEdit *field;
+        QString text;
+        Rect expected;
+        QStringList fields; // W, H, X, Y afterwards
+    } cases[] = {
+        {bar->wField(), "99999", {screen.x, screen.y + 30, screen.width, 200},
+            {wide, "200", "0", QString::number(screen.height - 230)}},
+        {bar->hField(), "99999", {screen.x, screen.y, screen.width, screen.height},
+            {wide, QString::number(screen.height), "0", "0"}},
+        {bar->wField(), "300", {screen.x, screen.y, 300, screen.height},
+            {"300", QString::number(screen.height), "0", "0"}},
+        // Already at the right edge: nothing changes, yet the field shows
+        // where the region is, not the 5000 typed.
+        {bar->xField(), "5000", {screen.maxX() - 300, screen.y, 300, screen.height},
+            {"300", QString::number(screen.height), QString::number(screen.width - 300), "0"}},
+        {bar->xField(), "5000", {screen.maxX() - 300, screen.y, 300, screen.height},
+            {"300", QString::number(screen.height), QString::number(screen.width - 300), "0"}},
+        {bar->yField(), "-20", {screen.maxX() - 300, screen.y, 300, screen.height},
+            {"300", QString::number(screen.height), QString::number(screen.width - 300), "0"}},
+    };
+    for (const Case &c : cases) {
+        enter(c.field, c.text);
+        EXPECT_EQ(region->rect(), c.expected) << c.text.toStdString();
+        const QStringList shown {
+            bar->wField()->text(), bar->hField()->text(), bar->xField()->text(), bar->yField()->text()};
+        EXPECT_EQ(shown, c.fields) << c.text.toStdString();
+    }
+}
+
+TEST_F(ControlBarTest, Countdown_IsOneOfTheChoices_AndRemembered)
+{
+    struct Case {
+        int chosen;
+        int kept;
+    } cases[] = {{3, 3}, {10, 10}, {7, 0}, {5, 5}, {-1, 0}, {0, 0}};
+    for (const Case &c : cases) {
+        bar->setCountdownSeconds(c.chosen);
+        EXPECT_EQ(bar->countdownSeconds(), c.kept) << c.chosen;
+        EXPECT_EQ(ControlBar(region).countdownSeconds(), c.kept) << c.chosen; // the next frame
+    }
+
+    // The menu offers every choice, with the current one checked.
+    QStringList offered;
+    for (QAction *choice : bar->countdownMenu()->actions()) {
+        offered << choice->text();
+        if (choice->text() == QStringLiteral("5 seconds"))
+            choice->trigger();
+    }
+    EXPECT_EQ(offered, (QStringList {"No countdown", "3 seconds", "5 seconds", "10 seconds"}));
+    EXPECT_EQ(bar->countdownSeconds(), 5);
+    EXPECT_EQ(bar->countdownButton()->toolTip(), QStringLiteral("Countdown before recording: 5 seconds"));
+    bar->setCountdownSeconds(0);
+}
+
+TEST_F(ControlBarTest, RecordKey_IsNamedInRecAndStopTooltips)
+{
+    bar->setRecordKeyText(QStringLiteral("Ctrl+Alt+R"), true);
+    EXPECT_EQ(bar->recButton()->toolTip(), QStringLiteral("Start recording (Ctrl+Alt+R)"));
+    EXPECT_EQ(bar->stopButton()->toolTip(), QStringLiteral("Stop recording, or the countdown before it (Ctrl+Alt+R)"));
+    bar->setRecordKeyText(QStringLiteral("Ctrl+Alt+R"), false);
+    EXPECT_EQ(bar->recButton()->toolTip(), QStringLiteral("Start recording (Ctrl+Alt+R while this bar has the focus)"));
 }
