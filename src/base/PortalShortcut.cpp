@@ -54,9 +54,9 @@ PortalShortcut::PortalShortcut(const QString &id, const QString &description, QK
     qDBusRegisterMetaType<ShortcutEntry>();
     qDBusRegisterMetaType<QList<ShortcutEntry>>();
     if (!QDBusConnection::sessionBus().isConnected()) {
-        // Settled before the caller could listen: tell it on the next turn.
-        m_failure = QStringLiteral("no session bus");
-        QMetaObject::invokeMethod(this, &PortalShortcut::settle, Qt::QueuedConnection);
+        // On the next turn, as every other answer: the caller is listening then.
+        QMetaObject::invokeMethod(
+            this, [this] { fail(QStringLiteral("no session bus")); }, Qt::QueuedConnection);
         return;
     }
     QDBusConnection::sessionBus().connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"),

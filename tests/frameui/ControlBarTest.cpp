@@ -238,12 +238,3 @@ TEST_F(ControlBarTest, Countdown_IsOneOfTheChoices_AndRemembered)
     EXPECT_EQ(bar->countdownButton()->toolTip(), QStringLiteral("Countdown before recording: 5 seconds"));
     bar->setCountdownSeconds(0);
 }
-
-TEST_F(ControlBarTest, RecordKey_IsNamedInRecAndStopTooltips)
-{
-    bar->setRecordKeyText(QStringLiteral("Ctrl+Alt+R"), true);
-    EXPECT_EQ(bar->recButton()->toolTip(), QStringLiteral("Start recording (Ctrl+Alt+R)"));
-    EXPECT_EQ(bar->stopButton()->toolTip(), QStringLiteral("Stop recording, or the countdown before it (Ctrl+Alt+R)"));
-    bar->setRecordKeyText(QStringLiteral("Ctrl+Alt+R"), false);
-    EXPECT_EQ(bar->recButton()->toolTip(), QStringLiteral("Start recording (Ctrl+Alt+R while this bar has the focus)"));
-}
