@@ -13,7 +13,8 @@ GlobalShortcut::GlobalShortcut(
         return;
     }
     if (waylandSession) {
-        m_portal = std::make_unique<PortalShortcut>(QStringLiteral("record"), description, key[0]);
+        m_portal = std::make_unique<PortalShortcut>(
+            QDBusConnection::sessionBus(), QStringLiteral("record"), description, key[0]);
         m_portal->onActivated = [this] { activate(); };
         m_portal->onSettled = [this] {
             if (onRegisteredChanged)

@@ -13,6 +13,8 @@ namespace {
 const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
+const QString responseSignal = QStringLiteral("Response");
 
 // One entry of BindShortcuts' a(sa{sv}).
 struct ShortcutEntry {
@@ -45,22 +47,28 @@ QString newToken()
 
 Q_DECLARE_METATYPE(ShortcutEntry)
 
-PortalShortcut::PortalShortcut(const QString &id, const QString &description, QKeyCombination key, QObject *parent)
+PortalShortcut::PortalShortcut(
+    QDBusConnection bus, const QString &id, const QString &description, QKeyCombination key, QObject *parent)
     : QObject(parent)
+    , m_bus(std::move(bus))
     , m_id(id)
     , m_description(description)
     , m_trigger(triggerFor(key))
 {
     qDBusRegisterMetaType<ShortcutEntry>();
     qDBusRegisterMetaType<QList<ShortcutEntry>>();
-    if (!QDBusConnection::sessionBus().isConnected()) {
+    if (!m_bus.isConnected()) {
         // On the next turn, as every other answer: the caller is listening then.
         QMetaObject::invokeMethod(
             this, [this] { fail(QStringLiteral("no session bus")); }, Qt::QueuedConnection);
         return;
     }
-    QDBusConnection::sessionBus().connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"),
-        this, SLOT(activated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    if (!m_bus.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
+            SLOT(activated(QDBusMessage)))) {
+        QMetaObject::invokeMethod(
+            this, [this] { fail(QStringLiteral("cannot listen to the portal")); }, Qt::QueuedConnection);
+        return;
+    }
     request(QStringLiteral("CreateSession"),
         {QVariantMap {
             {QStringLiteral("handle_token"), newToken()}, {QStringLiteral("session_handle_token"), newToken()}}},
@@ -71,8 +79,8 @@ PortalShortcut::~PortalShortcut()
 {
     if (m_session.isEmpty())
         return;
-    QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(portalService, m_session,
-                                           QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")),
+    m_bus.call(QDBusMessage::createMethodCall(
+                   portalService, m_session, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")),
         QDBus::NoBlock);
 }
 
@@ -111,40 +119,34 @@ QString PortalShortcut::requestPath(const QString &token) const
 {
     // The portal names each request after the caller's unique name and the
     // token the caller chose: ":1.42" and "t" give .../request/1_42/t.
-    QString sender = QDBusConnection::sessionBus().baseService().mid(1);
+    QString sender = m_bus.baseService().mid(1);
     sender.replace(QLatin1Char('.'), QLatin1Char('_'));
     return QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
 }
 
 void PortalShortcut::request(const QString &method, const QList<QVariant> &arguments, const char *slot)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
     // The options map is always the last argument and carries the token.
     const QString token = arguments.last().toMap().value(QStringLiteral("handle_token")).toString();
     const QString path = requestPath(token);
     // Listen before calling: the answer may come before the call returns.
-    bus.connect(
-        portalService, path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), this, slot);
+    m_bus.connect(portalService, path, requestInterface, responseSignal, this, slot);
     QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, shortcutsInterface, method);
     call.setArguments(arguments);
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, path, slot](QDBusPendingCallWatcher *w) {
         w->deleteLater();
         const QDBusPendingReply<QDBusObjectPath> reply = *w;
         if (reply.isError()) {
-            QDBusConnection::sessionBus().disconnect(portalService, path,
-                QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), this, slot);
+            m_bus.disconnect(portalService, path, requestInterface, responseSignal, this, slot);
             fail(reply.error().message());
             return;
         }
         // An older portal may answer on a path of its own choosing.
         const QString answered = reply.value().path();
         if (answered != path) {
-            QDBusConnection bus = QDBusConnection::sessionBus();
-            bus.disconnect(portalService, path, QStringLiteral("org.freedesktop.portal.Request"),
-                QStringLiteral("Response"), this, slot);
-            bus.connect(portalService, answered, QStringLiteral("org.freedesktop.portal.Request"),
-                QStringLiteral("Response"), this, slot);
+            m_bus.disconnect(portalService, path, requestInterface, responseSignal, this, slot);
+            m_bus.connect(portalService, answered, requestInterface, responseSignal, this, slot);
         }
     });
 }
@@ -184,9 +186,13 @@ void PortalShortcut::shortcutsBound(uint response, const QVariantMap &)
     settle();
 }
 
-void PortalShortcut::activated(const QDBusObjectPath &session, const QString &id, qulonglong, const QVariantMap &)
+void PortalShortcut::activated(const QDBusMessage &signal)
 {
-    if (!m_bound || session.path() != m_session || id != m_id)
+    // (o session_handle, s shortcut_id, t timestamp, a{sv} options)
+    const QList<QVariant> arguments = signal.arguments();
+    if (!m_bound || arguments.size() < 2)
+        return;
+    if (arguments.at(0).value<QDBusObjectPath>().path() != m_session || arguments.at(1).toString() != m_id)
         return;
     if (onActivated)
         onActivated();

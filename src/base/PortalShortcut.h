@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDBusObjectPath>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QKeyCombination>
 #include <QObject>
 #include <QString>
@@ -18,8 +19,10 @@ class PortalShortcut : public QObject {
     Q_OBJECT
 
 public:
-    // Starts binding at once.
-    PortalShortcut(const QString &id, const QString &description, QKeyCombination key, QObject *parent = nullptr);
+    // Starts binding at once, with the portal on `bus` (the session bus but
+    // in tests).
+    PortalShortcut(QDBusConnection bus, const QString &id, const QString &description, QKeyCombination key,
+        QObject *parent = nullptr);
     // Closes the portal session, which unbinds the shortcut.
     ~PortalShortcut() override;
 
@@ -42,7 +45,7 @@ public:
 private Q_SLOTS:
     void sessionCreated(uint response, const QVariantMap &results);
     void shortcutsBound(uint response, const QVariantMap &results);
-    void activated(const QDBusObjectPath &session, const QString &id, qulonglong timestamp, const QVariantMap &options);
+    void activated(const QDBusMessage &signal);
 
 private:
     // Calls a portal method whose answer comes as a Response signal on a
@@ -53,6 +56,7 @@ private:
     void fail(const QString &why);
     void settle();
 
+    QDBusConnection m_bus;
     QString m_id;
     QString m_description;
     QString m_trigger;
