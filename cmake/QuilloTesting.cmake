@@ -4,6 +4,8 @@
 # One GoogleTest executable, its cases discovered into CTest.
 #   GUI      the test main creates a QApplication instead of a QCoreApplication.
 #   X11      the cases need a real X server: labelled "x11", run under xvfb-run.
+#   PORTAL   the cases start private daemons of their own (dbus-daemon,
+#            pipewire) but need no display: labelled "portal".
 #   WAYLAND  the cases run once in each of the given headless Wayland desktops
 #            (sway, sway_scale2, gnome; tests/wayland/README.md), as
 #            wayland_<desktop>.<case>, labelled "wayland"; CTest starts each
@@ -52,7 +54,7 @@ function(quillo_wayland_test_properties desktop out)
 endfunction()
 
 function(quillo_add_test name)
-  cmake_parse_arguments(T "GUI;X11" "" "SOURCES;LIBS;WAYLAND" ${ARGN})
+  cmake_parse_arguments(T "GUI;X11;PORTAL" "" "SOURCES;LIBS;WAYLAND" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   if(T_GUI OR T_X11)
     target_link_libraries(${name} PRIVATE quillo_test_main_gui ${T_LIBS})
@@ -80,6 +82,8 @@ function(quillo_add_test name)
     # One X server is shared by every x11 test: they take turns, so no test
     # sees another's windows, focus or pointer.
     set(props LABELS x11 ENVIRONMENT "QUILLO_TEST_X11=1" RESOURCE_LOCK x11_display)
+  elseif(T_PORTAL)
+    set(props LABELS portal ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   else()
     set(props LABELS unit ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   endif()

@@ -11,11 +11,17 @@ PACKAGES=(
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-composite0-dev
   libxcb-xfixes0-dev libxcb-damage0-dev libxcb-shape0-dev
   libgif-dev libimagequant-dev
+  # recording on Wayland: the PipeWire client library (the portal is QtDBus)
+  libpipewire-0.3-dev
   # run: the external encoders (gifski below, through npm)
   ffmpeg
   # tests: GoogleTest, an X server, real input, output checks
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils x11-apps xcompmgr openbox
   gifsicle imagemagick webp locales
+  # tests of the portal backend: a private session bus and PipeWire daemon
+  dbus-daemon pipewire pipewire-bin
+  # packaging: the .deb and its checks (scripts/check-package.sh)
+  dpkg-dev desktop-file-utils appstream lintian man-db
   # benchmarks
   libbenchmark-dev time
 )

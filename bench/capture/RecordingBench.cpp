@@ -6,8 +6,10 @@
 // windows are. Prints one JSON object per region size.
 //
 //   xvfb-run -a -s "-screen 0 1280x1024x24" ./recording_bench [seconds]
+#include "capture/CaptureBackendFactory.h"
 #include "capture/CaptureEngine.h"
-#include "capture/x11/X11CaptureService.h"
+#include "capture/ScreenUtil.h"
+#include "capture/x11/X11CaptureBackend.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -180,15 +182,22 @@ private:
 // Records the top-left w x h pixels for `seconds` and prints the figures.
 bool record(Scene &scene, int w, int h, double seconds)
 {
-    auto service = std::make_shared<X11CaptureService>(1.0);
-    auto engine = std::make_shared<CaptureEngine>(service);
+    // QUILLO_CAPTURE_BACKEND=portal records the same scene through the
+    // desktop's ScreenCast portal (run inside a Wayland session, whose
+    // XWayland shows the scene).
+    std::shared_ptr<CaptureBackend> backend = std::make_shared<X11CaptureBackend>(1.0);
+    if (CaptureBackendFactory::chosen() == CaptureBackendFactory::Kind::portal)
+        backend = CaptureBackendFactory::create(CaptureBackendFactory::Kind::portal);
+    auto engine = std::make_shared<CaptureEngine>(backend);
     engine->fps = 60;
     engine->showsCursor = true;
     engine->excludedWindowNumbers = {int64_t(scene.excluded)};
     int64_t kept = 0;
     engine->onFrame = [&kept](int64_t n) { kept = n; };
-    const ScreenInfo screen {QStringLiteral("screen"), {0, 0, 1280, double(SCREEN_H)}, 1.0};
-    const Rect region {0, double(SCREEN_H - h), double(w), double(h)};
+    const ScreenInfo screen
+        = ScreenUtil::mainScreen().value_or(ScreenInfo {QStringLiteral("screen"), {0, 0, 1280, double(SCREEN_H)}, 1.0});
+    // The top-left w x h points, where the scene is.
+    const Rect region {0, screen.frame.height - h, double(w), double(h)};
 
     const double rssBefore = residentBytes();
     bool started = false;

@@ -17,10 +17,10 @@
 #include "export/GifExporter.h"
 
 #include <QDir>
-#include <QImageWriter>
-#include <QTemporaryDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageWriter>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 

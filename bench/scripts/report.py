@@ -201,6 +201,7 @@ def capture_rows(results, memory):
     labels = [("BM_X11Frame_NoExclusion", "X11 frame: grab (+ cursor, compare)"),
               ("BM_X11Frame_OneExcludedWindow", "X11 frame: grab + one excluded window composed out"),
               ("BM_ConvertBgrx", "conversion BGRX → frame format"),
+              ("BM_PortalFrame", "portal frame: region out of a PipeWire buffer (+ compare)"),
               ("BM_Memcpy", "memcpy of the same bytes")]
     for width, height in ((640, 420), (1280, 840)):
         copy = runs.get(f"BM_Memcpy/{width}")

@@ -2,6 +2,7 @@
 
 #include "app/Alert.h"
 #include "app/Permissions.h"
+#include "app/RecorderSettings.h"
 #include "app/SelfTestModes.h"
 #include "capture/CaptureEngine.h"
 #include "model/SelfTestProject.h"
@@ -18,6 +19,7 @@ AppDelegate::AppDelegate(QStringList arguments, QObject *parent)
     , showAlert([](const QString &title, const QString &text) { Alert::show(QMessageBox::Warning, title, text); })
     , showDeniedAlert(&Permissions::showDeniedAlert)
     , m_arguments(std::move(arguments))
+    , m_remembers(!CommandLine::isSelfTest(m_arguments))
 {
 }
 
@@ -42,12 +44,17 @@ Rect AppDelegate::initialRect(std::optional<Rect> mainScreenFrame)
 void AppDelegate::applicationDidFinishLaunching()
 {
     m_menus = buildAppMenus();
-    connect(m_menus.exportGif, &QAction::triggered, this, &AppDelegate::menuExportGIF);
+    connectMenus();
 
     std::optional<Rect> mainFrame;
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         mainFrame = Geometry::fromQt(QRectF(screen->geometry()));
     lastRect = initialRect(mainFrame);
+    // The region of the last run, where its screen is still there and it fits.
+    if (m_remembers) {
+        if (const std::optional<Rect> remembered = RecorderSettings::rememberedRegion())
+            lastRect = *remembered;
+    }
 
     dispatch(CommandLine::choose(m_arguments));
 }

@@ -3,10 +3,10 @@
 #include "app/AppMenus.h"
 #include "app/CommandLine.h"
 #include "base/Geometry.h"
+#include "capture/CaptureError.h"
 #include "model/GifProject.h"
 
 #include <QObject>
-#include <QProcessEnvironment>
 #include <QStringList>
 
 #include <functional>
@@ -55,7 +55,7 @@ public:
 
     // Whether the recording frame must keep its windows out of the region
     // while recording (FrameController::setChromeOutsideWhileRecording).
-    static bool chromeMustLeaveRegion(const QProcessEnvironment &environment);
+    static bool chromeMustLeaveRegion();
 
     // What the recording flow reaches outside the program: a new engine for
     // each REC, the permission check and the modal alerts. Set to the real
@@ -79,9 +79,20 @@ private:
     // REC after its countdown: the engine, and its start 0.12 s later.
     void beginRecording();
     void installRecordKey(FrameController &controller);
+    // Keeps the recording frame's region and frame rate for the next run
+    // (never during a self-test, which must not change the user's settings).
+    void rememberFrame();
+    // Ends the program from the recording frame (its close button, Ctrl+Q).
+    void quitFromFrame();
+    // Points the menus' editor commands at whichever editor is open.
+    void connectMenus();
 
     QStringList m_arguments;
     AppMenus m_menus;
     // Stops asked of engines whose completion has not come back yet.
     int m_stopsInFlight = 0;
+    // False in self-tests: they neither read nor write remembered settings.
+    bool m_remembers = true;
+    // Why the current recording's stream ended by itself, until its stop.
+    std::optional<CaptureFailure> m_endedBy;
 };

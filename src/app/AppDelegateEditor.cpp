@@ -4,19 +4,60 @@
 #include "frameui/FrameController.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPointer>
 
-// The editor's side of the shell: opening it on a project and the menu's
-// export command.
+// The editor's side of the shell: opening it on a project and the menus that
+// act on it.
 
 void AppDelegate::menuExportGIF()
 {
     if (editor)
         editor->exportGIF();
+}
+
+void AppDelegate::connectMenus()
+{
+    const auto onEditor = [this](void (EditorController::*action)()) {
+        return [this, action] {
+            if (editor)
+                (editor.get()->*action)();
+        };
+    };
+    // Edit commands chosen while a text field is being edited act on its text,
+    // as the field's own keys do; otherwise on the frames.
+    const auto onFieldOrFrames = [this](void (QLineEdit::*fieldAction)(), void (EditorController::*action)()) {
+        return [this, fieldAction, action] {
+            if (auto *field = qobject_cast<QLineEdit *>(QApplication::focusWidget())) {
+                (field->*fieldAction)();
+                return;
+            }
+            if (editor && !editor->isEditingText())
+                (editor.get()->*action)();
+        };
+    };
+    connect(m_menus.newRecording, &QAction::triggered, this, onEditor(&EditorController::recordAgain));
+    connect(m_menus.exportGif, &QAction::triggered, this, &AppDelegate::menuExportGIF);
+    connect(m_menus.exportMp4, &QAction::triggered, this, onEditor(&EditorController::exportMP4Action));
+    connect(m_menus.undo, &QAction::triggered, this, onFieldOrFrames(&QLineEdit::undo, &EditorController::undoAction));
+    connect(m_menus.redo, &QAction::triggered, this, onFieldOrFrames(&QLineEdit::redo, &EditorController::redoAction));
+    connect(m_menus.selectAll, &QAction::triggered, this,
+        onFieldOrFrames(&QLineEdit::selectAll, &EditorController::selectAll));
+    connect(m_menus.deleteFrames, &QAction::triggered, this,
+        onFieldOrFrames(&QLineEdit::del, &EditorController::deleteSelected));
+    for (size_t i = 0; i < m_menus.zoom.size(); ++i) {
+        connect(m_menus.zoom[i], &QAction::triggered, this, [this, i] {
+            if (!editor)
+                return;
+            editor->zoomPopup()->setCurrentIndex(int(i));
+            editor->zoomChanged();
+        });
+    }
 }
 
 void AppDelegate::openEditor(const GifProjectRef &project)
@@ -34,41 +75,18 @@ void AppDelegate::openEditor(const GifProjectRef &project)
         self->showRecorder(self->lastRect);
     };
 
-    // The menus live in the editor window's own menu bar. Its "Close" asks the
-    // editor's question, as the window's close button does.
     QMenuBar *bar = controller->window()->menuBar();
     for (QMenu *menu : m_menus.all()) {
         if (menu)
             bar->addMenu(menu);
     }
-    if (m_menus.close && !m_menus.close->property("quilloEditorClose").toBool()) {
-        m_menus.close->setProperty("quilloEditorClose", true);
-        QObject::disconnect(m_menus.close, &QAction::triggered, nullptr, nullptr);
-        connect(m_menus.close, &QAction::triggered, this, [this] {
-            QWidget *active = QApplication::activeWindow();
-            if (editor && active == editor->window())
-                editor->performClose();
-            else if (active)
-                active->close();
-        });
-    }
-
-    // Undo and Select All chosen from the menu act on a focused text field
-    // (the menus' own handler does that) and otherwise on the frames, as
-    // their shortcuts do in the editor.
-    if (m_menus.undo && !m_menus.undo->property("quilloEditorEdit").toBool()) {
-        m_menus.undo->setProperty("quilloEditorEdit", true);
-        auto forFrames = [this](void (EditorController::*action)()) {
-            return [this, action] {
-                if (editor && QApplication::activeWindow() == editor->window()
-                    && !qobject_cast<QLineEdit *>(QApplication::focusWidget()))
-                    (editor.get()->*action)();
-            };
-        };
-        connect(m_menus.undo, &QAction::triggered, this, forFrames(&EditorController::undoAction));
-        if (m_menus.selectAll)
-            connect(m_menus.selectAll, &QAction::triggered, this, forFrames(&EditorController::selectAll));
-    }
+    // The View menu shows the zoom the pop-up shows, whichever was used.
+    const auto showZoom = [menus = m_menus](int index) {
+        if (index >= 0 && size_t(index) < menus.zoom.size() && menus.zoom[size_t(index)])
+            menus.zoom[size_t(index)]->setChecked(true);
+    };
+    showZoom(controller->zoomPopup()->currentIndex());
+    connect(controller->zoomPopup(), &QComboBox::currentIndexChanged, controller.get(), showZoom);
 
     editor = controller;
     controller->show();

@@ -1,38 +1,21 @@
 #include "app/AppMenus.h"
 
+#include "editor/ZoomMode.h"
+
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QKeySequence>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QWidget>
 
 namespace {
 
-QAction *addItem(QMenu *menu, const QString &title, const QKeySequence &key = {})
+QAction *addItem(QMenu *menu, const QString &title, const QList<QKeySequence> &keys = {})
 {
     QAction *action = menu->addAction(title);
-    if (!key.isEmpty())
-        action->setShortcut(key);
+    action->setShortcuts(keys);
     return action;
-}
-
-// An edit command goes to the focused widget first (a text field), then to the
-// active window if it has a slot of that name (the editor has "undo").
-void sendToFirstResponder(const char *slot)
-{
-    if (QWidget *focus = QApplication::focusWidget()) {
-        if (qobject_cast<QLineEdit *>(focus)) {
-            QMetaObject::invokeMethod(focus, slot);
-            return;
-        }
-    }
-    if (QWidget *window = QApplication::activeWindow()) {
-        const QByteArray signature = QByteArray(slot) + "()";
-        if (window->metaObject()->indexOfMethod(signature.constData()) >= 0)
-            QMetaObject::invokeMethod(window, slot);
-    }
 }
 
 } // namespace
@@ -40,58 +23,49 @@ void sendToFirstResponder(const char *slot)
 AppMenus buildAppMenus()
 {
     AppMenus m;
-    m.application = new QMenu(QStringLiteral("Quillo"));
-    m.about = addItem(m.application, QStringLiteral("About Quillo"));
-    m.application->addSeparator();
-    m.hide = addItem(m.application, QStringLiteral("Hide Quillo"), QKeySequence(Qt::CTRL | Qt::Key_H));
-    m.quit = addItem(m.application, QStringLiteral("Quit Quillo"), QKeySequence(Qt::CTRL | Qt::Key_Q));
-
-    m.file = new QMenu(QStringLiteral("File"));
-    m.exportGif = addItem(m.file, QStringLiteral("Export GIF\u2026"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    m.file = new QMenu(QStringLiteral("&File"));
+    // Closing the editor is how a new recording starts, so Ctrl+W asks the
+    // same question.
+    m.newRecording = addItem(m.file, QStringLiteral("New Recording"),
+        {QKeySequence(Qt::CTRL | Qt::Key_N), QKeySequence(Qt::CTRL | Qt::Key_W)});
     m.file->addSeparator();
-    m.close = addItem(m.file, QStringLiteral("Close"), QKeySequence(Qt::CTRL | Qt::Key_W));
+    m.exportGif = addItem(m.file, QStringLiteral("Export GIF\u2026"), {QKeySequence(Qt::CTRL | Qt::Key_S)});
+    m.exportMp4 = addItem(m.file, QStringLiteral("Export MP4\u2026"));
+    m.file->addSeparator();
+    m.quit = addItem(m.file, QStringLiteral("Quit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)});
 
-    m.edit = new QMenu(QStringLiteral("Edit"));
-    m.undo = addItem(m.edit, QStringLiteral("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    m.edit = new QMenu(QStringLiteral("&Edit"));
+    m.undo = addItem(m.edit, QStringLiteral("Undo"), {QKeySequence(Qt::CTRL | Qt::Key_Z)});
+    m.redo = addItem(m.edit, QStringLiteral("Redo"),
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     m.edit->addSeparator();
-    m.cut = addItem(m.edit, QStringLiteral("Cut"), QKeySequence(Qt::CTRL | Qt::Key_X));
-    m.copy = addItem(m.edit, QStringLiteral("Copy"), QKeySequence(Qt::CTRL | Qt::Key_C));
-    m.paste = addItem(m.edit, QStringLiteral("Paste"), QKeySequence(Qt::CTRL | Qt::Key_V));
-    m.selectAll = addItem(m.edit, QStringLiteral("Select All"), QKeySequence(Qt::CTRL | Qt::Key_A));
+    m.selectAll = addItem(m.edit, QStringLiteral("Select All"), {QKeySequence(Qt::CTRL | Qt::Key_A)});
+    m.deleteFrames = addItem(m.edit, QStringLiteral("Delete"), {QKeySequence(Qt::Key_Delete)});
 
-    m.window = new QMenu(QStringLiteral("Window"));
-    m.minimize = addItem(m.window, QStringLiteral("Minimize"), QKeySequence(Qt::CTRL | Qt::Key_M));
-    m.zoom = addItem(m.window, QStringLiteral("Zoom"));
+    m.view = new QMenu(QStringLiteral("&View"));
+    m.zoomGroup = new QActionGroup(m.view);
+    for (size_t i = 0; i < m.zoom.size(); ++i) {
+        QAction *action = addItem(m.view, ZoomModes::label(ZoomModes::fromRaw(int(i))));
+        action->setCheckable(true);
+        m.zoomGroup->addAction(action);
+        m.zoom[i] = action;
+    }
+    m.zoom[0]->setChecked(true);
 
-    QObject::connect(m.about, &QAction::triggered, [] {
-        QMessageBox::about(QApplication::activeWindow(), QStringLiteral("About Quillo"),
-            QStringLiteral("Quillo %1\nRecord a part of the screen, edit the frames, "
-                           "export a GIF or an MP4.")
-                .arg(QCoreApplication::applicationVersion()));
-    });
-    QObject::connect(m.hide, &QAction::triggered, [] {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (w->isVisible() && w->isWindow())
-                w->showMinimized();
-        }
-    });
+    m.help = new QMenu(QStringLiteral("&Help"));
+    m.about = addItem(m.help, QStringLiteral("About Quillo"));
+
     QObject::connect(m.quit, &QAction::triggered, [] { QCoreApplication::quit(); });
-    QObject::connect(m.close, &QAction::triggered, [] {
-        if (QWidget *w = QApplication::activeWindow())
-            w->close();
-    });
-    QObject::connect(m.undo, &QAction::triggered, [] { sendToFirstResponder("undo"); });
-    QObject::connect(m.cut, &QAction::triggered, [] { sendToFirstResponder("cut"); });
-    QObject::connect(m.copy, &QAction::triggered, [] { sendToFirstResponder("copy"); });
-    QObject::connect(m.paste, &QAction::triggered, [] { sendToFirstResponder("paste"); });
-    QObject::connect(m.selectAll, &QAction::triggered, [] { sendToFirstResponder("selectAll"); });
-    QObject::connect(m.minimize, &QAction::triggered, [] {
-        if (QWidget *w = QApplication::activeWindow())
-            w->showMinimized();
-    });
-    QObject::connect(m.zoom, &QAction::triggered, [] {
-        if (QWidget *w = QApplication::activeWindow())
-            w->isMaximized() ? w->showNormal() : w->showMaximized();
-    });
+    QObject::connect(m.about, &QAction::triggered,
+        [] { QMessageBox::about(QApplication::activeWindow(), QStringLiteral("About Quillo"), aboutText()); });
     return m;
+}
+
+QString aboutText()
+{
+    return QStringLiteral("Quillo %1\n\n"
+                          "Record a part of the screen, edit the frames, export a GIF or an MP4.\n\n"
+                          "Licensed under the GNU General Public License, version 3 or later "
+                          "(GPL-3.0-or-later). Quillo comes with absolutely no warranty.")
+        .arg(QCoreApplication::applicationVersion());
 }

@@ -2,35 +2,43 @@
 
 #include <QList>
 
-class QAction;
-class QMenu;
-class QObject;
+#include <array>
 
-// The application's menus, built once at launch. On Linux there is no global
-// menu bar: the editor window adds these menus to its own QMenuBar, and the
-// recording frame, which has no menu bar, answers Ctrl+Q itself.
+class QAction;
+class QActionGroup;
+class QMenu;
+class QString;
+
+// The application's menus, built once at launch. There is no global menu bar:
+// the editor window adds these menus to its own QMenuBar, and the recording
+// frame, which has no menu bar, answers Ctrl+Q itself. The shell connects the
+// editor's actions (AppDelegate::connectMenus).
 struct AppMenus {
-    QMenu *application = nullptr; // "Quillo"
     QMenu *file = nullptr;
     QMenu *edit = nullptr;
-    QMenu *window = nullptr;
+    QMenu *view = nullptr;
+    QMenu *help = nullptr;
 
-    QAction *about = nullptr;
-    QAction *hide = nullptr;
-    QAction *quit = nullptr;
+    QAction *newRecording = nullptr;
     QAction *exportGif = nullptr;
-    QAction *close = nullptr;
+    QAction *exportMp4 = nullptr;
+    QAction *quit = nullptr;
     QAction *undo = nullptr;
-    QAction *cut = nullptr;
-    QAction *copy = nullptr;
-    QAction *paste = nullptr;
+    QAction *redo = nullptr;
     QAction *selectAll = nullptr;
-    QAction *minimize = nullptr;
-    QAction *zoom = nullptr;
+    QAction *deleteFrames = nullptr;
+    // "Fit", "50%", "100%", "200%": checkable, one at a time, in the order of
+    // the editor's zoom pop-up.
+    QActionGroup *zoomGroup = nullptr;
+    std::array<QAction *, 4> zoom {};
+    QAction *about = nullptr;
 
-    QList<QMenu *> all() const { return {application, file, edit, window}; }
+    QList<QMenu *> all() const { return {file, edit, view, help}; }
 };
 
-// Builds the menus; the actions that go "to the first responder" act on the
-// focused widget or the active window. `exportGif` is connected by the caller.
+// Builds the menus. Quit and About work by themselves; every other action is
+// connected by the caller.
 AppMenus buildAppMenus();
+
+// What "About Quillo" says: the version and the licence.
+QString aboutText();

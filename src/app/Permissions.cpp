@@ -1,6 +1,6 @@
 #include "app/Permissions.h"
 
-#include "capture/x11/X11CaptureService.h"
+#include "capture/CaptureBackendFactory.h"
 
 #include <QMessageBox>
 #include <QProcess>
@@ -11,9 +11,7 @@ namespace Permissions {
 
 bool hasScreenRecording()
 {
-    if (qEnvironmentVariable("QUILLO_CAPTURE_BACKEND") == QStringLiteral("synthetic"))
-        return true;
-    return X11CaptureService::canRecordScreen();
+    return CaptureBackendFactory::canRecord(CaptureBackendFactory::chosen());
 }
 
 bool requestScreenRecording()

@@ -8,22 +8,25 @@
 
 // Whether this program may read the screen, and how to tell the user what to
 // do when it may not. On X11 any client may read the screen, so "permission"
-// means the display opens and its root window can be grabbed; the recording
-// flow never blocks REC on it, it only picks the alert a failed start shows.
+// means the display opens and its root window can be grabbed; through the
+// desktop's portal the user consents when recording starts, so the portal's
+// presence is the permission. The recording flow never blocks REC on it, it
+// only picks the alert a failed start shows.
 namespace Permissions {
 
-// The synthetic capture backend needs no screen and is always allowed;
-// otherwise the X display must open and a 1 x 1 grab of its root window
-// succeed. Never prompts. Any thread.
+// What the chosen capture backend says (CaptureBackendFactory::canRecord()).
+// Never prompts. Any thread.
 bool hasScreenRecording();
-// There is nothing to ask for on X11: the same check as hasScreenRecording().
+// Nothing can be asked for ahead of a recording: the same check as
+// hasScreenRecording().
 bool requestScreenRecording();
 
 // The alert's texts and buttons, in order (the first is the default).
-inline const QString deniedTitle = QStringLiteral("Turn on Screen Recording for Quillo");
+inline const QString deniedTitle = QStringLiteral("Quillo cannot read the screen");
 inline const QString deniedText = QStringLiteral(
-    "Quillo should now be listed under Screen Recording. Switch it ON, then quit and reopen the app (unsigned apps "
-    "need a relaunch after granting).");
+    "In an X11 session Quillo needs the display it was started on. In a Wayland session, allow Quillo in the "
+    "desktop's screen-sharing dialog; that dialog comes from xdg-desktop-portal and the portal package of your "
+    "desktop (xdg-desktop-portal-gnome, -kde or -wlr). Then press REC again: there is no need to restart Quillo.");
 inline const QStringList deniedButtons = {QStringLiteral("Open Settings"), QStringLiteral("Cancel")};
 
 // The desktop settings programs this program knows, most specific desktop

@@ -1,9 +1,10 @@
 #include "app/AppDelegate.h"
 
-#include "app/WaylandNotice.h"
+#include "app/RecorderSettings.h"
 #include "base/GlobalShortcut.h"
 #include "base/Log.h"
 #include "base/Settings.h"
+#include "capture/CaptureBackendFactory.h"
 #include "capture/CaptureEngine.h"
 #include "capture/RegionModel.h"
 #include "capture/ScreenUtil.h"
@@ -46,13 +47,11 @@ void showIdleLook(FrameController *frame)
 
 } // namespace
 
-bool AppDelegate::chromeMustLeaveRegion(const QProcessEnvironment &environment)
+bool AppDelegate::chromeMustLeaveRegion()
 {
-    // This is the capture backend's answer to "can it leave given windows
-    // out of the picture", negated. Until the backends say so themselves, the
-    // session answers: in a Wayland session the desktop's portal records every
-    // window on the screen.
-    return WaylandNotice::isWaylandSession(environment);
+    // The portal records every window on the screen; X11 leaves the frame's
+    // windows out of the picture.
+    return !CaptureBackendFactory::create()->canExcludeWindows();
 }
 
 void AppDelegate::showRecorder(const Rect &rect)
@@ -62,8 +61,10 @@ void AppDelegate::showRecorder(const Rect &rect)
         // Its record key goes with it, before the new frame asks for the key.
         frame.reset();
     }
+    // Before any of the frame's windows is on the screen.
+    CaptureBackendFactory::prepareForRecordingFrame();
     auto controller = FrameController::create(rect);
-    controller->setChromeOutsideWhileRecording(chromeMustLeaveRegion(QProcessEnvironment::systemEnvironment()));
+    controller->setChromeOutsideWhileRecording(chromeMustLeaveRegion());
     const QPointer<AppDelegate> self(this);
     controller->onRecord = [self] {
         if (self)
@@ -75,12 +76,16 @@ void AppDelegate::showRecorder(const Rect &rect)
     };
     controller->onClose = [self] {
         if (self)
-            QCoreApplication::quit();
+            self->quitFromFrame();
     };
     // The recording frame has no menu bar; its keyable window answers Quit.
     auto *quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), controller->controlBar()->window());
-    QObject::connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit);
+    QObject::connect(quit, &QShortcut::activated, this, &AppDelegate::quitFromFrame);
     installRecordKey(*controller);
+    if (m_remembers) {
+        if (const std::optional<int64_t> fps = RecorderSettings::rememberedFps())
+            controller->controlBar()->setFps(*fps);
+    }
     controller->show();
     frame = std::move(controller);
 }
@@ -94,7 +99,7 @@ void AppDelegate::installRecordKey(FrameController &controller)
     QWidget *barWindow = controller.controlBar()->window();
     // Both live as long as the frame's windows.
     auto *global = new GlobalShortcut(key, QStringLiteral("Start or stop recording"),
-        WaylandNotice::isWaylandSession(QProcessEnvironment::systemEnvironment()), barWindow);
+        CaptureBackendFactory::isWaylandSession(QProcessEnvironment::systemEnvironment()), barWindow);
     auto *local = new QShortcut(key, barWindow);
     const QPointer<AppDelegate> self(this);
     const auto toggle = [self] {
@@ -124,6 +129,18 @@ void AppDelegate::toggleRecording()
         stopRecording();
     else if (m_stopsInFlight == 0)
         startRecording();
+}
+
+void AppDelegate::rememberFrame()
+{
+    if (m_remembers && frame)
+        RecorderSettings::remember(frame->region()->rect(), frame->controlBar()->fps());
+}
+
+void AppDelegate::quitFromFrame()
+{
+    rememberFrame();
+    QCoreApplication::quit();
 }
 
 void AppDelegate::startRecording()
@@ -157,6 +174,7 @@ void AppDelegate::beginRecording()
     const Rect rect = frame->region()->rect();
     const ScreenInfo screen = ScreenUtil::screen(rect);
     lastRect = rect;
+    rememberFrame();
 
     std::shared_ptr<CaptureEngine> recorder = makeEngine();
     recorder->fps = frame->controlBar()->fps();
@@ -173,6 +191,15 @@ void AppDelegate::beginRecording()
         const std::shared_ptr<CaptureEngine> stopping = weakRecorder.lock();
         if (self && stopping && self->engine == stopping)
             self->stopRecording();
+    };
+    // The stream ended by itself (the X server went away, the desktop stopped
+    // sharing): the recording ends there, with what it had.
+    recorder->onStreamEnded = [self, weakRecorder](const CaptureFailure &failure) {
+        const std::shared_ptr<CaptureEngine> ended = weakRecorder.lock();
+        if (!self || !ended || self->engine != ended)
+            return;
+        self->m_endedBy = failure;
+        self->stopRecording();
     };
     engine = recorder;
 
@@ -217,8 +244,9 @@ void AppDelegate::stopRecording()
     const std::shared_ptr<CaptureEngine> stopping = std::move(engine);
     engine.reset();
     ++m_stopsInFlight;
+    const std::optional<CaptureFailure> endedBy = std::exchange(m_endedBy, std::nullopt);
     const QPointer<AppDelegate> self(this);
-    stopping->stop([self](GifProjectRef project) {
+    stopping->stop([self, endedBy](GifProjectRef project) {
         if (!self)
             return;
         --self->m_stopsInFlight;
@@ -230,7 +258,11 @@ void AppDelegate::stopRecording()
             return;
         }
         Log::write(QStringLiteral("→ No frames; showing alert"));
-        if (!isSelfTest())
+        if (isSelfTest())
+            return;
+        if (endedBy)
+            self->showAlert(QStringLiteral("Recording stopped"), endedBy->description());
+        else
             self->showAlert(QStringLiteral("No frames captured"),
                 QStringLiteral("Nothing was recorded. Make sure something on screen changed inside the frame while "
                                "recording, then try again."));

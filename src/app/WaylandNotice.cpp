@@ -1,19 +1,26 @@
 #include "app/WaylandNotice.h"
 
 #include "app/Alert.h"
+#include "capture/CaptureBackendFactory.h"
 
 namespace WaylandNotice {
 
 bool isWaylandSession(const QProcessEnvironment &environment)
 {
-    return environment.value(QStringLiteral("XDG_SESSION_TYPE")).compare(QStringLiteral("wayland"), Qt::CaseInsensitive)
-        == 0
-        || !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty();
+    return CaptureBackendFactory::isWaylandSession(environment);
+}
+
+bool isNeeded(const QProcessEnvironment &environment, bool recordsThroughX11)
+{
+    return recordsThroughX11 && isWaylandSession(environment);
 }
 
 void showIfNeeded(const QProcessEnvironment &environment)
 {
+    // Outside a Wayland session the bus is not asked for a portal at all.
     if (!isWaylandSession(environment))
+        return;
+    if (!isNeeded(environment, CaptureBackendFactory::chosen() == CaptureBackendFactory::Kind::x11))
         return;
     Alert::show(QMessageBox::Information, title, text);
 }

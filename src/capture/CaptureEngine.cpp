@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "base/MainThread.h"
 #include "base/Rounding.h"
+#include "capture/CaptureBackendFactory.h"
 #include "capture/CaptureGeometry.h"
 
 #include <QDebug>
@@ -40,18 +41,18 @@ int64_t nominalDelayMs(int64_t fps)
     return static_cast<int64_t>(1000.0 / double(std::max<int64_t>(fps, 1)));
 }
 
-// The converter of a pixel buffer into the frame's image: opaque BGRX gets its
-// alpha set, premultiplied BGRA is shared as is. Anything else is a failure.
-std::optional<QImage> frameImage(const PixelBuffer &buffer)
+// The frame's image in the frame format: premultiplied ARGB is taken as is
+// (shared, no copy), opaque RGB32 gets its alpha set. Anything else is a
+// failure.
+std::optional<QImage> frameImage(QImage source)
 {
-    const QImage &source = buffer.image;
     if (source.isNull() || source.width() <= 0 || source.height() <= 0)
         return std::nullopt;
     switch (source.format()) {
     case QImage::Format_ARGB32_Premultiplied:
         return source;
     case QImage::Format_RGB32: {
-        QImage image = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QImage image = std::move(source).convertToFormat(QImage::Format_ARGB32_Premultiplied);
         if (image.isNull())
             return std::nullopt;
         return image;
@@ -61,23 +62,30 @@ std::optional<QImage> frameImage(const PixelBuffer &buffer)
     }
 }
 
+bool sameGeometry(const QRectF &a, const QRectF &b)
+{
+    auto near = [](double x, double y) { return std::abs(x - y) <= 1.0; };
+    return near(a.x(), b.x()) && near(a.y(), b.y()) && near(a.width(), b.width()) && near(a.height(), b.height());
+}
+
 } // namespace
 
 struct CaptureEngine::StartRequest {
     Rect region;
     ScreenInfo screen;
-    uint32_t displayId = 0;
     double primaryHeight = 0;
+    // How many screens this program sees.
+    size_t screenCount = 0;
     CaptureCompletion completion;
 };
 
 CaptureEngine::CaptureEngine()
-    : CaptureEngine(CaptureService::createDefault())
+    : CaptureEngine(CaptureBackendFactory::create())
 {
 }
 
-CaptureEngine::CaptureEngine(std::shared_ptr<CaptureService> service)
-    : m_service(std::move(service))
+CaptureEngine::CaptureEngine(std::shared_ptr<CaptureBackend> backend)
+    : m_backend(std::move(backend))
     , m_queue(makeSharedSerialQueue(appIdentifier + QStringLiteral(".capture")))
 {
 }
@@ -91,7 +99,7 @@ CaptureEngine::~CaptureEngine()
         changeLiveStreams(-1);
     }
     if (m_stream)
-        m_stream->stopCapture({});
+        m_stream->stop({});
 }
 
 QString CaptureEngine::queueLabel() const
@@ -121,6 +129,8 @@ void CaptureEngine::start(const Rect &region, const ScreenInfo &screen, CaptureC
         self->m_stopping = false;
         self->m_paused = false;
         self->m_cancelled = false;
+        self->m_endedAt.reset();
+        self->m_capped = false;
         self->m_statusCounts.clear();
         self->m_convertFailures = 0;
     });
@@ -133,116 +143,157 @@ void CaptureEngine::start(const Rect &region, const ScreenInfo &screen, CaptureC
     auto request = std::make_shared<StartRequest>();
     request->region = region;
     request->screen = screen;
-    request->displayId = m_service->displayIdForScreen(screen).value_or(m_service->mainDisplayId());
     const std::vector<ScreenInfo> screens = ScreenUtil::screens();
     request->primaryHeight = screens.empty() ? screen.frame.height : ScreenUtil::primaryHeight(screens);
+    request->screenCount = screens.size();
     request->completion = std::move(completion);
 
-    m_service->getShareableContent(false, true,
-        [weak = weak_from_this(), request](
-            std::optional<ShareableContent> content, std::optional<CaptureFailure> error) {
+    // The answer is handled on the capture queue, so that it is ordered with
+    // a stop: a stop that came first (during a consent dialog, say) abandons
+    // the start before any stream exists.
+    m_backend->queryScreens([weak = weak_from_this(), queue = m_queue, request](
+                                std::vector<CaptureScreen> list, std::optional<CaptureFailure> error) {
+        queue->async([weak, request, list = std::move(list), error = std::move(error)] {
             if (auto self = weak.lock())
-                self->handleContent(request, std::move(content), std::move(error));
+                self->handleScreens(request, list, error);
         });
+    });
 }
 
-void CaptureEngine::handleContent(const std::shared_ptr<StartRequest> &request, std::optional<ShareableContent> content,
-    std::optional<CaptureFailure> error)
+std::optional<CaptureScreen> CaptureEngine::chooseScreen(
+    const StartRequest &request, const std::vector<CaptureScreen> &screens)
 {
+    const QString &name = request.screen.name;
+    for (const CaptureScreen &s : screens) {
+        if (!name.isEmpty() && s.name == name)
+            return s;
+    }
+    const Rect &f = request.screen.frame;
+    const QRectF wanted(f.minX(), request.primaryHeight - f.maxY(), f.width, f.height);
+    for (const CaptureScreen &s : screens) {
+        if (sameGeometry(s.geometry, wanted))
+            return s;
+    }
+    if (m_backend->needsConsent()) {
+        // Only what the user shared is listed: another screen is not there to
+        // fall back on. With one screen on each side they are the same one,
+        // whatever scaling makes of their sizes.
+        if (screens.size() == 1 && request.screenCount <= 1) {
+            // The region is measured on this program's screen: so is the crop.
+            CaptureScreen only = screens.front();
+            only.geometry = wanted;
+            return only;
+        }
+        return std::nullopt;
+    }
+    const auto primary = std::find_if(screens.begin(), screens.end(), [](const CaptureScreen &s) { return s.primary; });
+    return primary != screens.end() ? *primary : screens.front();
+}
+
+void CaptureEngine::handleScreens(const std::shared_ptr<StartRequest> &request,
+    const std::vector<CaptureScreen> &screens, const std::optional<CaptureFailure> &error)
+{
+    if (m_cancelled) {
+        Log::write(QStringLiteral("start: cancelled before launch — aborting"));
+        deliver(request->completion, std::nullopt);
+        return;
+    }
     if (error) {
-        Log::write(QStringLiteral("ERROR SCShareableContent: ") + error->toString());
+        Log::write(QStringLiteral("ERROR queryScreens: ") + error->toString());
         deliver(request->completion, error);
         return;
     }
-    if (!content || content->displays.empty()) {
+    if (screens.empty()) {
         Log::write(QStringLiteral("ERROR no display found"));
         deliver(request->completion, CaptureFailure(CaptureError::noDisplay));
         return;
     }
+    const std::optional<CaptureScreen> chosen = chooseScreen(*request, screens);
+    if (!chosen) {
+        Log::write(QStringLiteral("ERROR screen not shared: ") + CaptureGeometry::formatRect(request->screen.frame)
+            + QStringLiteral(" is not among %1 shared").arg(screens.size()));
+        deliver(request->completion, CaptureFailure(CaptureError::screenNotShared));
+        return;
+    }
+    const CaptureScreen &display = *chosen;
+    const Rect bounds {display.geometry.x(), display.geometry.y(), display.geometry.width(), display.geometry.height()};
+    Log::write(QStringLiteral("display %1 %2x%3; backend=%4")
+                   .arg(display.id)
+                   .arg(int64_t(roundHalfAway(bounds.width)))
+                   .arg(int64_t(roundHalfAway(bounds.height)))
+                   .arg(m_backend->name()));
 
-    const auto match = std::find_if(content->displays.begin(), content->displays.end(),
-        [&](const CaptureDisplay &d) { return d.displayId == request->displayId; });
-    const CaptureDisplay display = match != content->displays.end() ? *match : content->displays.front();
-    Log::write(QStringLiteral("display %1 %2x%3; apps=%4")
-                   .arg(display.displayId)
-                   .arg(display.width)
-                   .arg(display.height)
-                   .arg(content->applications.size()));
-
-    // Exclusions: the recording frame's own windows when the service lists
-    // them; otherwise this whole application, so its windows stay out anyway.
     std::vector<uint32_t> wanted;
     for (int64_t number : excludedWindowNumbers) {
         if (number >= 0 && number <= int64_t(std::numeric_limits<uint32_t>::max()))
             wanted.push_back(static_cast<uint32_t>(number));
     }
-    ContentFilter filter;
-    filter.displayId = display.displayId;
-    for (const CaptureWindow &w : content->windows) {
-        if (std::find(wanted.begin(), wanted.end(), w.windowId) != wanted.end())
-            filter.excludedWindows.push_back(w.windowId);
+    CaptureRequest config;
+    if (m_backend->canExcludeWindows()) {
+        config.excludedWindows = wanted;
+        Log::write(QStringLiteral("exclude: windows=%1").arg(wanted.size()));
+    } else {
+        Log::write(QStringLiteral("exclude: none, the %1 backend records every window (%2 asked)")
+                       .arg(m_backend->name())
+                       .arg(wanted.size()));
     }
-    std::vector<QString> ownApps;
-    for (const CaptureApplication &app : content->applications) {
-        if (app.bundleIdentifier && *app.bundleIdentifier == appIdentifier)
-            ownApps.push_back(*app.bundleIdentifier);
-    }
-    if (filter.excludedWindows.empty())
-        filter.excludedApplications = ownApps;
-    Log::write(QStringLiteral("exclude: windows=%1 apps=%2").arg(filter.excludedWindows.size()).arg(ownApps.size()));
 
-    const Rect bounds = m_service->displayBounds(display.displayId);
     const CaptureGeometry::DisplayCrop crop
         = CaptureGeometry::cropToDisplay(request->region, request->primaryHeight, bounds);
     if (crop.straddles) {
         Log::write(QStringLiteral("WARN region straddles/exceeds display %1 — cropped from %2 to %3. Recording covers "
                                   "only this display.")
-                       .arg(display.displayId)
+                       .arg(display.id)
                        .arg(CaptureGeometry::formatRect(crop.local), CaptureGeometry::formatRect(crop.cropped)));
         if (onStraddle)
             postToMain(onStraddle);
     }
 
-    StreamConfiguration config;
-    config.sourceRect = crop.cropped;
-    const QSize px = CaptureGeometry::outputPixels(crop.cropped.size(), request->screen.scale);
-    config.width = px.width();
-    config.height = px.height();
+    config.screenId = display.id;
+    config.scale = request->screen.scale;
+    config.screenSize = display.geometry.size();
+    config.pixels = CaptureGeometry::devicePixels(crop.cropped, request->screen.scale);
     Log::write(QStringLiteral("sourceRect=") + CaptureGeometry::formatRect(crop.cropped)
-        + QStringLiteral(" px=%1x%2 dbBounds=").arg(config.width).arg(config.height)
+        + QStringLiteral(" px=%1x%2 dbBounds=").arg(config.pixels.width()).arg(config.pixels.height())
         + CaptureGeometry::formatRect(bounds));
-    const int32_t rate = static_cast<int32_t>(std::clamp<int64_t>(fps, 1, std::numeric_limits<int32_t>::max()));
-    config.minimumFrameInterval = {1, rate};
-    config.queueDepth = 8;
+    config.fps = static_cast<int>(std::clamp<int64_t>(fps, 1, std::numeric_limits<int32_t>::max()));
     config.showsCursor = showsCursor;
-    config.pixelFormat = pixelFormat32BGRA;
-    config.colorSpaceName = QStringLiteral("sRGB");
-    config.capturesAudio = false;
 
-    std::shared_ptr<CaptureStream> stream = m_service->createStream(filter, config, weak_from_this());
-    const std::shared_ptr<CaptureStreamOutput> output = shared_from_this();
-    if (std::optional<CaptureFailure> failure = stream->addStreamOutput(output, StreamOutputType::screen, m_queue)) {
-        deliver(request->completion, failure);
+    CaptureSink sink;
+    sink.queue = m_queue;
+    sink.onFrame = [weak = weak_from_this()](CaptureFrame frame) {
+        if (auto self = weak.lock())
+            self->intake(std::move(frame));
+    };
+    sink.onEnded = [weak = weak_from_this(), queue = m_queue](const CaptureFailure &failure) {
+        // The system log only: the diagnostic log keeps the recording's story.
+        qWarning().noquote() << QStringLiteral("capture stream stopped with error: ") + failure.toString();
+        queue->async([weak, failure] {
+            if (auto self = weak.lock())
+                self->streamEnded(failure);
+        });
+    };
+    CaptureBackend::StreamOrError created = m_backend->createStream(config, std::move(sink));
+    if (!created.stream) {
+        deliver(request->completion,
+            created.error.value_or(CaptureFailure(
+                QStringLiteral("Quillo.CaptureEngine"), 1, QStringLiteral("The capture backend made no stream."))));
         return;
     }
-    m_queue->async(
-        [self = shared_from_this(), stream, completion = request->completion] { self->launch(stream, completion); });
+    launch(created.stream, request->completion);
 }
 
 void CaptureEngine::launch(const std::shared_ptr<CaptureStream> &stream, const CaptureCompletion &completion)
 {
-    if (m_cancelled) {
-        Log::write(QStringLiteral("start: cancelled before launch — aborting"));
-        deliver(completion, std::nullopt);
-        return;
-    }
     m_stream = stream;
     m_streamLive = true;
     changeLiveStreams(+1);
-    stream->startCapture([self = shared_from_this(), completion](std::optional<CaptureFailure> error) {
+    stream->start([self = shared_from_this(), stream, completion](std::optional<CaptureFailure> error) {
         if (error) {
             Log::write(QStringLiteral("startCapture ERROR: ") + error->toString());
-            self->m_queue->async([self] {
+            self->m_queue->async([self, stream] {
+                if (self->m_stream != stream)
+                    return;
                 self->endLive();
                 self->m_stream.reset();
             });
@@ -266,31 +317,27 @@ void CaptureEngine::setPaused(bool paused)
     m_queue->async([self = shared_from_this(), paused] { self->m_paused = paused; });
 }
 
-void CaptureEngine::streamDidOutputSampleBuffer(CaptureStream &, const SampleBuffer &sample, StreamOutputType type)
+void CaptureEngine::intake(CaptureFrame frame)
 {
-    if (type != StreamOutputType::screen)
-        return;
     if (m_stopping || m_paused)
         return;
-    if (!sample.valid)
+    ++m_statusCounts[static_cast<int64_t>(frame.status)];
+    if (frame.status == FrameStatus::idle)
         return;
-    if (sample.frameStatus)
-        ++m_statusCounts[*sample.frameStatus];
-    if (!sample.pixelBuffer)
-        return;
-    std::optional<QImage> image = frameImage(*sample.pixelBuffer);
+    std::optional<QImage> image = frameImage(std::move(frame.image));
     if (!image) {
         ++m_convertFailures;
         return;
     }
     // A frame without a finite time cannot be placed in the animation.
-    if (!std::isfinite(sample.presentationTime))
+    if (!std::isfinite(frame.presentationTime))
         return;
 
-    m_captured.push_back({*image, sample.presentationTime});
+    m_captured.push_back({std::move(*image), frame.presentationTime});
     const int64_t n = int64_t(m_captured.size());
     if (n == 1) {
-        Log::write(QStringLiteral("first frame %1x%2").arg(image->width()).arg(image->height()));
+        const QImage &first = m_captured.front().image;
+        Log::write(QStringLiteral("first frame %1x%2").arg(first.width()).arg(first.height()));
     } else if (n % 15 == 0) {
         Log::write(QStringLiteral("frames=%1 status=%2 convFail=%3").arg(n).arg(statusTally()).arg(m_convertFailures));
     }
@@ -298,57 +345,76 @@ void CaptureEngine::streamDidOutputSampleBuffer(CaptureStream &, const SampleBuf
         postToMain([callback = onFrame, n] { callback(n); });
     if (n >= maxFrames) {
         m_stopping = true;
+        m_capped = true;
         if (onAutoStop)
             postToMain(onAutoStop);
     }
 }
 
-void CaptureEngine::streamDidStopWithError(CaptureStream &, const CaptureFailure &error)
+void CaptureEngine::streamEnded(const CaptureFailure &error)
 {
-    // The system log only: the diagnostic log keeps the recording's story.
-    qWarning().noquote() << QStringLiteral("SCStream stopped with error: ") + error.toString();
-    m_queue->async([self = shared_from_this()] {
-        self->endLive();
-        self->m_stream.reset();
-    });
+    // A stream already stopped on request may still report its end.
+    if (!m_stream)
+        return;
+    endLive();
+    m_stream.reset();
+    m_endedAt = m_backend->now();
+    Log::write(QStringLiteral("stream ended by itself: ") + error.toString());
+    if (onStreamEnded)
+        postToMain([callback = onStreamEnded, error] { callback(error); });
 }
 
 void CaptureEngine::stop(std::function<void(GifProjectRef)> completion)
 {
     Log::write(QStringLiteral("STOP requested (main)"));
-    m_queue->async([self = shared_from_this(), completion = std::move(completion)]() mutable {
-        self->stopStep(std::move(completion));
+    const double requestedAt = m_backend->now();
+    m_queue->async([self = shared_from_this(), completion = std::move(completion), requestedAt]() mutable {
+        self->stopStep(std::move(completion), requestedAt);
     });
 }
 
-void CaptureEngine::stopStep(std::function<void(GifProjectRef)> completion)
+void CaptureEngine::stopStep(std::function<void(GifProjectRef)> completion, double requestedAt)
 {
     m_cancelled = true;
     std::shared_ptr<CaptureStream> stream = std::move(m_stream);
     m_stream.reset();
     endLive();
     if (!stream) {
+        if (m_endedAt) {
+            // What was recorded before the stream ended is the user's.
+            Log::write(QStringLiteral("STOP: the stream had ended by itself → building from the kept frames"));
+            assemble(std::move(completion), requestedAt);
+            return;
+        }
         Log::write(QStringLiteral("STOP: no stream yet (cancelled set) → nil project"));
+        // A backend still waiting for the user's consent gives up now.
+        m_backend->cancelQuery();
         if (completion)
             postToMain([completion] { completion(nullptr); });
         return;
     }
-    stream->stopCapture([self = shared_from_this(), completion](std::optional<CaptureFailure> error) mutable {
+    stream->stop([self = shared_from_this(), completion, requestedAt](std::optional<CaptureFailure> error) mutable {
         if (error)
             Log::write(QStringLiteral("stopCapture err: ") + error->toString());
-        self->m_queue->async(
-            [self, completion = std::move(completion)]() mutable { self->assemble(std::move(completion)); });
+        self->m_queue->async([self, completion = std::move(completion), requestedAt]() mutable {
+            self->assemble(std::move(completion), requestedAt);
+        });
     });
 }
 
-void CaptureEngine::assemble(std::function<void(GifProjectRef)> completion)
+void CaptureEngine::assemble(std::function<void(GifProjectRef)> completion, double requestedAt)
 {
     m_stopping = true;
     Log::write(QStringLiteral("building; captured=%1 status=%2 convFail=%3")
                    .arg(m_captured.size())
                    .arg(statusTally())
                    .arg(m_convertFailures));
-    GifProjectRef project = buildProject(m_captured, fps, variableFrameRate);
+    // The last picture stayed on screen until the stop (or until the stream
+    // ended); a recording that reached the frame cap was cut, not held.
+    std::optional<double> end;
+    if (!m_capped)
+        end = m_endedAt ? std::min(*m_endedAt, requestedAt) : requestedAt;
+    GifProjectRef project = buildProject(m_captured, fps, variableFrameRate, end);
     Log::write(QStringLiteral("buildProject → %1 frames").arg(project ? int64_t(project->frames.size()) : -1));
     if (completion)
         postToMain([completion, project] { completion(project); });
@@ -364,7 +430,8 @@ QString CaptureEngine::statusTally() const
     return QLatin1Char('[') + pairs.join(QStringLiteral(", ")) + QLatin1Char(']');
 }
 
-GifProjectRef CaptureEngine::buildProject(std::vector<CapturedFrame> frames, int64_t fps, bool variableFrameRate)
+GifProjectRef CaptureEngine::buildProject(
+    std::vector<CapturedFrame> frames, int64_t fps, bool variableFrameRate, std::optional<double> endTime)
 {
     std::stable_sort(
         frames.begin(), frames.end(), [](const CapturedFrame &a, const CapturedFrame &b) { return a.pts < b.pts; });
@@ -374,14 +441,22 @@ GifProjectRef CaptureEngine::buildProject(std::vector<CapturedFrame> frames, int
     // Gaps beyond this many milliseconds (about 285 000 years) are not a real
     // recording; they get the nominal delay rather than overflow.
     constexpr double maxGapMs = 9.0e15;
+    auto measured = [](double from, double to) -> std::optional<int64_t> {
+        const double ms = roundHalfAway((to - from) * 1000.0);
+        if (!std::isfinite(ms) || ms > maxGapMs)
+            return std::nullopt;
+        return int64_t(ms);
+    };
     GifFrameList list;
     list.reserve(frames.size());
     for (size_t i = 0; i < frames.size(); ++i) {
         int64_t delay = nominal;
         if (variableFrameRate && i + 1 < frames.size()) {
-            const double ms = roundHalfAway((frames[i + 1].pts - frames[i].pts) * 1000.0);
-            if (std::isfinite(ms) && ms <= maxGapMs)
-                delay = std::max<int64_t>(int64_t(ms), 10);
+            if (std::optional<int64_t> ms = measured(frames[i].pts, frames[i + 1].pts))
+                delay = std::max<int64_t>(*ms, 10);
+        } else if (variableFrameRate && endTime) {
+            if (std::optional<int64_t> ms = measured(frames[i].pts, *endTime))
+                delay = std::max(*ms, nominal);
         }
         list.push_back(std::make_shared<GifFrame>(frames[i].image, delay));
     }

@@ -15,6 +15,9 @@ QString describe(CaptureError error)
     switch (error) {
     case CaptureError::noDisplay:
         return QStringLiteral("No display is available to record. (Quillo.CaptureError error 0.)");
+    case CaptureError::screenNotShared:
+        return QStringLiteral("The frame is on a screen that was not chosen for sharing. Press REC again and share the "
+                              "screen the frame is on.");
     }
     return {};
 }
@@ -37,8 +40,12 @@ CaptureFailure::CaptureFailure(QString domain, int64_t code, QString description
 
 std::optional<CaptureError> CaptureFailure::captureError() const
 {
-    if (m_domain == captureErrorDomain() && m_code == static_cast<int64_t>(CaptureError::noDisplay))
-        return CaptureError::noDisplay;
+    if (m_domain != captureErrorDomain())
+        return std::nullopt;
+    for (CaptureError error : {CaptureError::noDisplay, CaptureError::screenNotShared}) {
+        if (m_code == static_cast<int64_t>(error))
+            return error;
+    }
     return std::nullopt;
 }
 

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <optional>
 
-// The capture engine's own error. The one case is raised when the content
-// query offers nothing to record.
+// The capture engine's own errors.
 enum class CaptureError {
+    // The backend offers no screen at all.
     noDisplay,
+    // The region's screen is not among those the user chose to share.
+    screenNotShared,
 };
 
 // Any failure a capture start can report: the engine's own `CaptureError`, or
@@ -18,7 +20,7 @@ enum class CaptureError {
 class CaptureFailure {
 public:
     // The engine's own error: domain "Quillo.CaptureError", code = the case's
-    // index (0 for noDisplay). Implicit, so a CaptureError can be delivered
+    // index (0 for noDisplay, 1 for screenNotShared). Implicit, so a CaptureError can be delivered
     // wherever a failure is expected.
     CaptureFailure(CaptureError error);
     // A capture service's error. `description` is the sentence a user reads in

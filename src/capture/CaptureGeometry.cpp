@@ -51,6 +51,16 @@ QSize outputPixels(const QSizeF &points, double scale)
     return {outputExtent(points.width(), s), outputExtent(points.height(), s)};
 }
 
+QRect devicePixels(const QRectF &points, double scale)
+{
+    const double s = (scale > 0 && std::isfinite(scale)) ? scale : 1.0;
+    auto origin = [s](double v) {
+        const double px = roundHalfAway(v * s);
+        return std::isfinite(px) ? int(std::clamp(px, -1.0e9, 1.0e9)) : 0;
+    };
+    return {QPoint(origin(points.x()), origin(points.y())), outputPixels(points.size(), s)};
+}
+
 QString formatDouble(double value)
 {
     if (std::isnan(value))

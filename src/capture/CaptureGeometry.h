@@ -2,6 +2,7 @@
 
 #include "base/Geometry.h"
 
+#include <QRect>
 #include <QRectF>
 #include <QSize>
 #include <QString>
@@ -30,6 +31,10 @@ DisplayCrop cropToDisplay(const Rect &region, double primaryHeight, const Rect &
 // round(scale * size), at least 2 pixels each way. A scale that is not a
 // positive number counts as 1.
 QSize outputPixels(const QSizeF &points, double scale);
+
+// `points` (a cropped region in its screen's points) in that screen's device
+// pixels: the origin rounded, the size as outputPixels() gives it.
+QRect devicePixels(const QRectF &points, double scale);
 
 // A double the way the log prints it: whole numbers keep one decimal ("640.0"),
 // others print in their shortest exact form ("0.5").

@@ -131,12 +131,12 @@ public:
     bool performClose();
 
     // --- keyboard (EditorContentView hands every key here first)
-    // Plain keys: Space, Backspace/Delete, Escape, Left, Right.
+    // Plain keys: Space, Backspace/Delete, Escape, Left, Right, Home, End.
     bool handleKey(const QKeyEvent &event);
     // Return or Enter that nothing else took: the window's default button,
     // "Export GIF".
     bool handleDefaultButton(const QKeyEvent &event);
-    // Ctrl (and Ctrl+Shift) combinations: S, A, Z, [ and ].
+    // Ctrl (and Ctrl+Shift) combinations: S, A, Z, Y (redo), [ and ].
     bool handleKeyEquivalent(const QKeyEvent &event);
     // True when handleKeyEquivalent() would act on this key, so that the
     // menu bar's shortcut with the same keys must not take it.
@@ -146,6 +146,11 @@ public:
     bool isEditingText() const;
 
     // --- save and export
+    // The quality and encoder the user last chose, remembered across runs
+    // beside the export name and folder: a case name ("high") and an
+    // encoder's raw value ("ffmpeg").
+    static inline const QString qualitySettingKey = QStringLiteral("quality");
+    static inline const QString encoderSettingKey = QStringLiteral("encoder");
     void exportGIF();
     void exportMP4Action();
     // The export work, run on a pool thread with the chosen path.

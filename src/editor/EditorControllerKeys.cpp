@@ -48,6 +48,12 @@ bool EditorController::handleKey(const QKeyEvent &event)
     case Qt::Key_Right:
         goNext();
         return true;
+    case Qt::Key_Home:
+        goFirst();
+        return true;
+    case Qt::Key_End:
+        goLast();
+        return true;
     default:
         return false;
     }
@@ -72,6 +78,7 @@ bool EditorController::claimsKeyEquivalent(const QKeyEvent &event) const
     case Qt::Key_S:
     case Qt::Key_A:
     case Qt::Key_Z:
+    case Qt::Key_Y:
     case Qt::Key_BracketLeft:
     case Qt::Key_BracketRight:
         return true;
@@ -96,6 +103,9 @@ bool EditorController::handleKeyEquivalent(const QKeyEvent &event)
             redoAction();
         else
             undoAction();
+        return true;
+    case Qt::Key_Y:
+        redoAction();
         return true;
     case Qt::Key_BracketLeft:
         shiftSelection(-1);

@@ -1,6 +1,7 @@
 #include "editor/EditorController.h"
 
 #include "base/Log.h"
+#include "base/Settings.h"
 #include "editor/EditorContentView.h"
 #include "editor/EditorStyle.h"
 #include "editor/FramePreviewView.h"
@@ -160,8 +161,8 @@ void EditorController::buildUI()
     m_zoomPopup = new CompactPopup;
     for (const ZoomMode mode : ZoomModes::allCases())
         m_zoomPopup->addItem(ZoomModes::label(mode));
-    auto *undoBtn = button(QStringLiteral("↶ Undo"), QStringLiteral("Undo (⌘Z)"));
-    auto *redoBtn = button(QStringLiteral("↷ Redo"), QStringLiteral("Redo (⇧⌘Z)"));
+    auto *undoBtn = button(QStringLiteral("↶ Undo"), QStringLiteral("Undo (Ctrl+Z)"));
+    auto *redoBtn = button(QStringLiteral("↷ Redo"), QStringLiteral("Redo (Ctrl+Shift+Z or Ctrl+Y)"));
     for (QWidget *w : {static_cast<QWidget *>(goFirstBtn), static_cast<QWidget *>(m_playBackButton),
              static_cast<QWidget *>(m_playFwdButton), static_cast<QWidget *>(goLastBtn)})
         first->addWidget(w);
@@ -331,7 +332,12 @@ void EditorController::fillExportPopups()
 {
     for (const GifQuality quality : allGifQualities)
         m_qualityPopup->addItem(label(quality));
-    m_qualityPopup->setCurrentIndex(0);
+    std::optional<GifQuality> quality;
+    for (const GifQuality q : allGifQualities) {
+        if (caseName(q) == Settings::string(qualitySettingKey))
+            quality = q;
+    }
+    m_qualityPopup->setCurrentIndex(quality ? rawValue(*quality) : 0);
     std::vector<GifEncoder> available;
     for (const GifEncoder encoder : allGifEncoders) {
         if (isAvailable(encoder)) {
@@ -339,9 +345,19 @@ void EditorController::fillExportPopups()
             m_encoderPopup->addItem(label(encoder));
         }
     }
+    // Only the user's own choice is remembered, never a default shown.
+    connect(m_qualityPopup, &QComboBox::activated, this,
+        [this] { Settings::setValue(qualitySettingKey, caseName(chosenQuality())); });
+    connect(m_encoderPopup, &QComboBox::activated, this,
+        [this] { Settings::setValue(encoderSettingKey, rawValue(chosenEncoder())); });
     if (available.empty())
         return;
-    const GifEncoder preferred = GifExporter::defaultEncoder();
+    // The remembered encoder while it is installed, else the best one found.
+    GifEncoder preferred = GifExporter::defaultEncoder();
+    if (const std::optional<GifEncoder> remembered = gifEncoderFromRaw(Settings::string(encoderSettingKey))) {
+        if (std::find(available.begin(), available.end(), *remembered) != available.end())
+            preferred = *remembered;
+    }
     const auto it = std::find(available.begin(), available.end(), preferred);
     m_encoderPopup->setCurrentIndex(it == available.end() ? 0 : int(it - available.begin()));
 }

@@ -204,8 +204,9 @@ QStringList animatedArguments(AnimatedFormat format, GifQuality quality, int64_t
         arguments << QStringLiteral("-c:v") << QStringLiteral("libvpx-vp9") << QStringLiteral("-b:v")
                   << QStringLiteral("0") << QStringLiteral("-crf") << QString::number(webmCrf[rawValue(quality)])
                   << QStringLiteral("-deadline") << QStringLiteral("good") << QStringLiteral("-cpu-used")
-                  << QStringLiteral("4") << QStringLiteral("-row-mt") << QStringLiteral("1") << QStringLiteral("-pix_fmt")
-                  << QStringLiteral("yuv420p") << QStringLiteral("-f") << QStringLiteral("webm");
+                  << QStringLiteral("4") << QStringLiteral("-row-mt") << QStringLiteral("1")
+                  << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p") << QStringLiteral("-f")
+                  << QStringLiteral("webm");
         break;
     }
     }
@@ -231,8 +232,8 @@ ExportResult exportAnimated(AnimatedFormat format, const GifProject &project, co
     // formats are given each delay and settle the last one themselves.
     const QString list = format == AnimatedFormat::webm ? QStringLiteral("video.txt") : QStringLiteral("frames.txt");
     if (!staged
-        || !writeStagedText(*staged, list,
-            format == AnimatedFormat::webm ? videoConcatList(project) : imageConcatList(project))) {
+        || !writeStagedText(
+            *staged, list, format == AnimatedFormat::webm ? videoConcatList(project) : imageConcatList(project))) {
         if (job && job->isCancelled())
             return ExportSteps::cancelled();
         return {false, QStringLiteral("Could not stage frames.")};
@@ -263,11 +264,11 @@ ExportResult exportAnimated(AnimatedFormat format, const GifProject &project, co
         problem = webmProblem(output.path());
         break;
     }
-    const QString detail = format == AnimatedFormat::apng ? QStringLiteral("lossless")
+    const QString detail = format == AnimatedFormat::apng              ? QStringLiteral("lossless")
         : format == AnimatedFormat::webp && quality == GifQuality::max ? QStringLiteral("lossless")
-                                                                        : QStringLiteral("lossy");
-    return ExportSteps::finish(output, problem, prefix,
-        QStringLiteral("Exported %1 (%2, %3).").arg(name, detail, label(quality)));
+                                                                       : QStringLiteral("lossy");
+    return ExportSteps::finish(
+        output, problem, prefix, QStringLiteral("Exported %1 (%2, %3).").arg(name, detail, label(quality)));
 }
 
 } // namespace GifExporter

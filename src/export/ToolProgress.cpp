@@ -25,8 +25,7 @@ std::function<void(const QByteArray &)> reader(ExportJob *job, Tool tool, int64_
         static const QRegularExpression ffmpegFrame(QStringLiteral("(?:^|\\n)frame=(\\d+)"));
         static const QRegularExpression gifskiFrame(QStringLiteral("Frame (\\d+) / (\\d+)"));
         double done = -1;
-        QRegularExpressionMatchIterator matches
-            = (tool == Tool::ffmpeg ? ffmpegFrame : gifskiFrame).globalMatch(text);
+        QRegularExpressionMatchIterator matches = (tool == Tool::ffmpeg ? ffmpegFrame : gifskiFrame).globalMatch(text);
         while (matches.hasNext()) {
             const QRegularExpressionMatch m = matches.next();
             const double of = tool == Tool::gifski ? std::max(m.captured(2).toDouble(), 1.0) : total;

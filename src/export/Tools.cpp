@@ -3,9 +3,9 @@
 #include "export/ExportJob.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <map>
@@ -23,35 +23,18 @@ bool isExecutableFile(const QString &path)
     return info.isFile() && ::access(QFile::encodeName(path).constData(), X_OK) == 0;
 }
 
-// Strict UTF-8: text that does not decode counts as no text at all.
-std::optional<QString> decodeUtf8(const QByteArray &bytes)
+std::optional<QString> firstExecutable(const QStringList &dirs, const QString &name)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
-
-std::optional<QString> whichOnPath(const QString &name)
-{
-    QProcess process;
-    process.setProgram(QStringLiteral("/usr/bin/env"));
-    process.setArguments({QStringLiteral("which"), name});
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start();
-    if (!process.waitForStarted(-1))
-        return std::nullopt;
-    process.waitForFinished(-1);
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return std::nullopt;
-    const std::optional<QString> text = decodeUtf8(process.readAllStandardOutput());
-    if (!text)
-        return std::nullopt;
-    const QString path = text->trimmed();
-    if (path.isEmpty() || !isExecutableFile(path))
-        return std::nullopt;
-    return path;
+    for (const QString &dir : dirs) {
+        // An empty PATH entry means the current folder; a tool is never taken
+        // from wherever the program happens to run.
+        if (!QDir::isAbsolutePath(dir))
+            continue;
+        const QString candidate = dir + QLatin1Char('/') + name;
+        if (isExecutableFile(candidate))
+            return candidate;
+    }
+    return std::nullopt;
 }
 
 // The children run() is waiting for, so that stopAllChildren() can reach
@@ -98,23 +81,18 @@ namespace Tools {
 
 QStringList searchDirs()
 {
-    return {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin")};
+    return {
+        QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin"), QDir::homePath() + QStringLiteral("/.local/bin")};
 }
 
 std::optional<QString> locate(const QString &name)
 {
-    const bool overridden = qEnvironmentVariableIsSet("QUILLO_TOOL_DIRS");
-    const QStringList dirs = overridden
-        ? qEnvironmentVariable("QUILLO_TOOL_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts)
-        : searchDirs();
-    for (const QString &dir : dirs) {
-        const QString candidate = dir + QLatin1Char('/') + name;
-        if (isExecutableFile(candidate))
-            return candidate;
-    }
-    if (overridden)
-        return std::nullopt;
-    return whichOnPath(name);
+    if (qEnvironmentVariableIsSet("QUILLO_TOOL_DIRS"))
+        return firstExecutable(
+            qEnvironmentVariable("QUILLO_TOOL_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts), name);
+    if (const auto onPath = firstExecutable(qEnvironmentVariable("PATH").split(QLatin1Char(':')), name))
+        return onPath;
+    return firstExecutable(searchDirs(), name);
 }
 
 std::optional<QString> ffmpeg()

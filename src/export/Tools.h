@@ -16,14 +16,18 @@ class ExportJob;
 // only shared state, the list of running children, has its own lock);
 // locate() and run() block their caller while a child runs.
 //
+// The search takes the inherited PATH first, as a shell would, then the usual
+// folders of searchDirs(), which a program started from the desktop menu may
+// lack on its PATH (a tool installed under ~/.local/bin, say).
+//
 // QUILLO_TOOL_DIRS, when set, is a colon-separated list of folders that
-// replaces both the fixed folders and the lookup through PATH; an empty value
-// means that no tool is found at all. Tests and the end-to-end checks use it
-// to present a machine with neither tool, only ffmpeg, or both. Without it the
-// search is exactly searchDirs() and then `which` through the inherited PATH.
+// replaces both; an empty value means that no tool is found at all. Tests and
+// the end-to-end checks use it to present a machine with neither tool, only
+// ffmpeg, or both.
 namespace Tools {
 
-// "/opt/homebrew/bin", "/usr/local/bin", "/usr/bin", searched in this order.
+// "/usr/local/bin", "/usr/bin" and ~/.local/bin, searched in this order
+// after PATH.
 QStringList searchDirs();
 
 // The absolute path of an executable file called `name`, or absent.

@@ -334,6 +334,12 @@ void ControlBar::commit(QLineEdit *field)
         syncFields(m_region->rect());
 }
 
+void ControlBar::setFps(int64_t fps)
+{
+    m_fps = FrameLayout::clampedFps(fps);
+    m_fpsField->setText(QString::number(m_fps));
+}
+
 void ControlBar::setRecording(bool on)
 {
     m_recButton->setEnabled(!on);

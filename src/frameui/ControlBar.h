@@ -52,6 +52,8 @@ public:
 
     // Frames per second for the next recording; 1 ... 60 once edited.
     int64_t fps() const { return m_fps; }
+    // Sets the frame rate as an entry in its field would (held to 1 ... 60).
+    void setFps(int64_t fps);
     double barWidth() const { return m_barWidth; }
     double barHeight() const { return m_barHeight; }
 

@@ -49,8 +49,10 @@ TEST(RecordModes, HeadlessRecording_ReportsEachOutcomeWithItsOwnStatus)
         {{{synthetic, "synthetic"}, {fault, "start"}},
             "^START_ERR Error Domain=Quillo.SyntheticCapture Code=\\d+ \".*\"\n$", 3},
         {{{synthetic, "synthetic"}, {fault, "nodisplay"}}, "^START_ERR Error Domain=Quillo.CaptureError Code=0 ", 3},
-        // The stream fails after a few frames: nothing usable comes back.
-        {{{synthetic, "synthetic"}, {fault, "midstream"}}, "^NO_FRAMES\n$", 1},
+        // The stream ends by itself after five frames: those are the recording.
+        {{{synthetic, "synthetic"}, {fault, "midstream"}}, "^FRAMES=5 EXPORT=true \\S", 0},
+        {{{synthetic, "synthetic"}, {fault, "output"}}, "^START_ERR Error Domain=Quillo.SyntheticCapture ", 3},
+        {{{synthetic, "synthetic"}, {fault, "stop"}}, "^FRAMES=([2-9]|\\d\\d+) EXPORT=true \\S", 0},
         {{{synthetic, "synthetic"}}, "^FRAMES=([2-9]|\\d\\d+) EXPORT=true \\S", 0},
     };
     for (const Case &c : cases) {

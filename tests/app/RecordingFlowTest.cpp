@@ -4,7 +4,7 @@
 #include "capture/CaptureEngine.h"
 #include "capture/LogRecorder.h"
 #include "capture/RegionModel.h"
-#include "capture/synthetic/SyntheticCaptureService.h"
+#include "capture/synthetic/SyntheticCaptureBackend.h"
 #include "frameui/ControlBar.h"
 #include "frameui/FrameController.h"
 #include "frameui/OverlayView.h"
@@ -31,7 +31,7 @@ class RecordingFlow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        service = std::make_shared<SyntheticCaptureService>(SyntheticCaptureService::sceneFromScreens(), true);
+        service = std::make_shared<SyntheticCaptureBackend>(SyntheticCaptureBackend::sceneFromScreens(), true);
         app.makeEngine = [this] {
             auto engine = std::make_shared<CaptureEngine>(service);
             engine->maxFrames = maxFrames;
@@ -64,7 +64,7 @@ protected:
     bool logged(const QString &line) const { return LogRecorder::lines().contains(line); }
 
     const Rect region {100, 80, 320, 200};
-    std::shared_ptr<SyntheticCaptureService> service;
+    std::shared_ptr<SyntheticCaptureBackend> service;
     AppDelegate app {{QStringLiteral("quillo")}};
     std::vector<std::shared_ptr<CaptureEngine>> engines;
     int64_t maxFrames = 3000;
@@ -165,13 +165,13 @@ TEST_F(RecordingFlow, StopWithoutAnEngine_OnlyResetsTheLook)
 
 TEST_F(RecordingFlow, StartFailure_ShowsTheAlertThePermissionCallsFor)
 {
-    const CaptureFailure failure = SyntheticCaptureService::syntheticError(QStringLiteral("start"));
+    const CaptureFailure failure = SyntheticCaptureBackend::syntheticError(QStringLiteral("start"));
     for (const bool granted : {true, false}) {
         SCOPED_TRACE(granted);
         alerts.clear();
         deniedAlerts = 0;
         permission = granted;
-        SyntheticCaptureService::Faults faults;
+        SyntheticCaptureBackend::Faults faults;
         faults.startError = failure;
         service->setFaults(faults);
 
@@ -208,4 +208,32 @@ TEST_F(RecordingFlow, AutoStop_EndsTheRecording_ButNotANewerOne)
     EXPECT_EQ(app.engine, engines[1]);
     app.stopRecording();
     ASSERT_TRUE(waitUntil([&] { return LogRecorder::linesStartingWith("→ ").size() == 2; }));
+}
+
+TEST_F(RecordingFlow, StreamEndingByItself_EndsTheRecording_WithTheFramesSoFar)
+{
+    app.startRecording();
+    ASSERT_TRUE(waitUntil([&] { return !service->streams().empty() && service->streams()[0]->isRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return app.frame->topBarView()->label().startsWith(QStringLiteral("● REC   ")); }));
+    service->streams()[0]->fail(SyntheticCaptureBackend::syntheticError(QStringLiteral("stream interrupted")));
+    ASSERT_TRUE(waitUntil([&] { return LogRecorder::linesStartingWith("→ ").size() == 1; }));
+    EXPECT_EQ(app.engine, nullptr);
+    EXPECT_TRUE(logged(QStringLiteral("STOP tapped; engine=true")));
+    EXPECT_EQ(LogRecorder::linesStartingWith("→ opening editor with ").size(), 1);
+    EXPECT_TRUE(alerts.empty());
+}
+
+TEST_F(RecordingFlow, StreamEndingBeforeAnyFrame_SaysWhy)
+{
+    SyntheticCaptureBackend::Scene scene = SyntheticCaptureBackend::sceneFromScreens();
+    service = std::make_shared<SyntheticCaptureBackend>(scene, false); // no frames of its own
+    const CaptureFailure ended = SyntheticCaptureBackend::syntheticError(QStringLiteral("stream interrupted"));
+    app.startRecording();
+    ASSERT_TRUE(waitUntil([&] { return !service->streams().empty() && service->streams()[0]->isRunning(); }));
+    service->streams()[0]->fail(ended);
+    ASSERT_TRUE(waitUntil([&] { return logged(QStringLiteral("→ No frames; showing alert")); }));
+    EXPECT_TRUE(looksIdle());
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].title, QStringLiteral("Recording stopped"));
+    EXPECT_EQ(alerts[0].text, ended.description());
 }

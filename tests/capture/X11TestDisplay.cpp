@@ -212,6 +212,18 @@ void X11TestDisplay::setColour(xcb_window_t window, QRgb colour)
     sync();
 }
 
+void X11TestDisplay::hideWindow(xcb_window_t window)
+{
+    xcb_unmap_window(m_connection, window);
+    sync();
+}
+
+void X11TestDisplay::showWindow(xcb_window_t window)
+{
+    xcb_map_window(m_connection, window);
+    sync();
+}
+
 void X11TestDisplay::raise(xcb_window_t window)
 {
     const uint32_t above = XCB_STACK_MODE_ABOVE;

@@ -47,6 +47,8 @@ public:
     // `at`, in root pixels; false after five seconds.
     bool waitUntilShown(QPoint at, QRgb colour);
     void raise(xcb_window_t window);
+    void hideWindow(xcb_window_t window);
+    void showWindow(xcb_window_t window);
     // Waits until the server has handled every request so far.
     void sync();
     // Runs a program against this display; returns it started.

@@ -376,27 +376,70 @@ TEST(EditorE2E, UndoAndSelectAllFromTheEditMenuActOnTheFrames)
     s.key(QStringLiteral("Delete"));
     ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 29; }));
 
-    // "Edit" is the third title of the menu bar; its first item is Undo, its
-    // last Select All.
-    auto chooseFromEdit = [&](int itemY) {
-        QStringList open = s.moveTo({105, 10});
-        open << QStringLiteral("click") << QStringLiteral("1");
-        s.xdotool(open);
+    // Alt+E opens "Edit" with its first item, Undo, highlighted; Select All
+    // is two steps down (past Redo and a separator).
+    auto chooseFromEdit = [&](int stepsDown) {
+        s.key(QStringLiteral("alt+e"));
         QThread::msleep(400);
-        QStringList choose = s.moveTo({130, itemY});
-        choose << QStringLiteral("click") << QStringLiteral("1");
-        s.xdotool(choose);
+        for (int i = 0; i < stepsDown; ++i)
+            s.key(QStringLiteral("Down"));
+        s.key(QStringLiteral("Return"));
     };
-    chooseFromEdit(32);
+    chooseFromEdit(0);
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 30; }));
+    chooseFromEdit(1);
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 29; }));
+    chooseFromEdit(0);
     ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 30; }));
 
     // Select All, then take the first frame out of the selection: Delete
     // leaves only that one.
-    chooseFromEdit(118);
+    chooseFromEdit(2);
     QStringList toggle = s.moveTo(s.thumbnailCentre(0));
     toggle << QStringLiteral("keydown") << QStringLiteral("ctrl") << QStringLiteral("click") << QStringLiteral("1")
            << QStringLiteral("keyup") << QStringLiteral("ctrl");
     s.xdotool(toggle);
     s.key(QStringLiteral("Delete"));
     EXPECT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 1; }));
+}
+
+TEST(EditorE2E, HomeEndAndBothRedoKeysActOnTheFrames)
+{
+    REQUIRE_SESSION(s);
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 1 && st.count == 30; }));
+    s.key(QStringLiteral("End"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 30; }));
+    s.key(QStringLiteral("Left"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 29; }));
+    s.key(QStringLiteral("Home"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 1; }));
+
+    s.key(QStringLiteral("Delete"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 29; }));
+    s.key(QStringLiteral("ctrl+z"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 30; }));
+    s.key(QStringLiteral("ctrl+y"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 29; }));
+    s.key(QStringLiteral("ctrl+z"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 30; }));
+    s.key(QStringLiteral("ctrl+shift+z"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.count == 29; }));
+
+    // In the delay field Home and End move the caret, not the frame.
+    std::optional<QPoint> field;
+    waitFor([&] { return (field = s.delayFieldCentre()).has_value(); });
+    ASSERT_TRUE(field) << "delay field not found on screen";
+    s.key(QStringLiteral("End"));
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 29; }));
+    QStringList click = s.moveTo(*field);
+    click << QStringLiteral("click") << QStringLiteral("1");
+    s.xdotool(click);
+    s.key(QStringLiteral("Home"));
+    s.type(QStringLiteral("1"));
+    s.key(QStringLiteral("End"));
+    s.type(QStringLiteral("0"));
+    s.key(QStringLiteral("Return"));
+    // "60" became "1600": typed at both ends of the text.
+    ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.delayMs == 1600; }));
+    EXPECT_EQ(s.status()->frame, 29);
 }

@@ -115,11 +115,12 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), display->name());
         env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+        // The program remembers its region: each test starts from none.
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), state.filePath(QStringLiteral("config")));
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.remove(QStringLiteral("QUILLO_CAPTURE_BACKEND"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.insert(QStringLiteral("XDG_SESSION_TYPE"), sessionType);
+        env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
         return env;
     }
 
@@ -288,7 +289,6 @@ protected:
     std::unique_ptr<X11TestDisplay> display;
     std::unique_ptr<QProcess> program;
     QTemporaryDir state;
-    QString sessionType = QStringLiteral("x11");
     QElapsedTimer clock;
     std::vector<ErrorLine> errorLines;
     QByteArray pendingError;
@@ -428,6 +428,36 @@ TEST_P(RecordingProgram, SelfTestRecord_RecordsAnAnimatedWindow)
     EXPECT_GT(m.captured(1).toInt(), 1);
     EXPECT_EQ(program->exitCode(), 0);
     EXPECT_TRUE(QFile::exists(QStringLiteral("/tmp/quillo-headless.gif")));
+}
+
+TEST_P(RecordingProgram, SelfTestRecord_OverAClockTickingOnceASecond_PlaysAsLongAsItRecorded)
+{
+    // Three pictures in two seconds: each lasts until the next, and the last
+    // until the recording stopped. The GIF must play for those two seconds,
+    // whichever encoder is the default.
+    for (const char *tool : {"xclock", "gifsicle"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            GTEST_SKIP() << tool << " is not installed";
+    }
+    QFile::remove(QStringLiteral("/tmp/quillo-headless.gif"));
+    QProcess clock;
+    clock.setProcessEnvironment(environment());
+    clock.start(QStringLiteral("xclock"), {"-update", "1", "-geometry", "300x200+20+20"});
+    ASSERT_TRUE(clock.waitForStarted());
+    ASSERT_TRUE(xdotool({"search", "--sync", "--onlyvisible", "--class", "xclock"}));
+    const QString out = runMode(QStringLiteral("--selftest-record"));
+    clock.kill();
+    clock.waitForFinished();
+    ASSERT_TRUE(out.contains(QStringLiteral("EXPORT=true"))) << out.toStdString();
+    QProcess info;
+    info.start(QStringLiteral("gifsicle"), {QStringLiteral("--info"), QStringLiteral("/tmp/quillo-headless.gif")});
+    ASSERT_TRUE(info.waitForFinished(10000));
+    double total = 0;
+    for (const QRegularExpressionMatch &m : QRegularExpression(QStringLiteral("delay (\\d+\\.\\d+)s"))
+                                                .globalMatch(QString::fromUtf8(info.readAllStandardOutput())))
+        total += m.captured(1).toDouble();
+    EXPECT_GE(total, 1.7) << out.toStdString();
+    EXPECT_LE(total, 2.4) << out.toStdString();
 }
 
 TEST_P(RecordingProgram, SelfTestStopRace_PassesAndWritesItsLine)
@@ -601,39 +631,6 @@ TEST_P(RecordingProgram, Countdown_DelaysTheFirstFrameByItsSeconds_AndStopCancel
     EXPECT_LT(*first - *tapped, 3000 + 2000) << errors().toStdString();
 }
 
-TEST_P(RecordingProgram, InAWaylandSession_TheFrameLeavesTheRegionWhileRecording)
-{
-    sessionType = QStringLiteral("wayland");
-    launch();
-    // The X11-only notice, where the program still shows it, waits for OK.
-    for (int i = 0; i < 30 && !borderAround(screenshot(), firstRegion.center()); ++i) {
-        if (xdotool({"search", "--onlyvisible", "--name", "X11 windows only"}))
-            xdotool({"key", "Return"});
-        QThread::msleep(200);
-    }
-    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
-    const std::vector<PixelRun> controls = barControls(screenshot(), firstRegion);
-    ASSERT_EQ(controls.size(), 8u);
-    ASSERT_TRUE(click({controls[recControl].mid(), firstRegion.bottom() - 8 - 23}));
-    ASSERT_TRUE(waitForError(QStringLiteral("first frame"))) << errors().toStdString();
-    QThread::msleep(300);
-
-    // Not one pixel of the frame's colours on or inside the region's edges.
-    const QImage shot = screenshot();
-    int chrome = 0;
-    for (int y = firstRegion.top(); y <= firstRegion.bottom(); ++y) {
-        for (int x = firstRegion.left(); x <= firstRegion.right(); ++x) {
-            const QRgb p = shot.pixel(x, y);
-            chrome += isRecRed(p) || isLime(p) || isPanel(p) || p == qRgb(255, 255, 255);
-        }
-    }
-    EXPECT_EQ(chrome, 0);
-    // The red border just outside; Stop, centred just below the region, ends it.
-    EXPECT_TRUE(isRecRed(shot.pixel(firstRegion.left() - 3, firstRegion.center().y())));
-    ASSERT_TRUE(click({controls[stopControl].mid(), firstRegion.bottom() + 1 + 8 + 23}));
-    EXPECT_TRUE(waitForError(QStringLiteral("STOP tapped; engine=true"))) << errors().toStdString();
-}
-
 // A bare server, a compositing manager that draws the screen, and a window
 // manager that reparents and stacks windows: the frame must work on each.
 INSTANTIATE_TEST_SUITE_P(Desktops, RecordingProgram,
@@ -650,3 +647,54 @@ INSTANTIATE_TEST_SUITE_P(Desktops, RecordingProgram,
         }
         return std::string();
     });
+
+// Settings across restarts need one desktop only.
+class RememberingProgram : public RecordingProgram { };
+
+TEST_P(RememberingProgram, RegionAndFrameRate_SurviveARestart_AndAMissingScreenFallsBackToTheCentre)
+{
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    ASSERT_TRUE(drag({firstRegion.center().x(), firstRegion.top() - 7 - 11}, {60, 40}));
+    const QRect moved = firstRegion.translated(60, 40);
+    ASSERT_EQ(waitForBorder(firstRegion.center(), moved), moved);
+    std::vector<PixelRun> controls = barControls(screenshot(), moved);
+    ASSERT_EQ(controls.size(), 8u);
+    const int barRow = moved.bottom() - 8 - 23;
+    ASSERT_TRUE(click({controls[4].mid(), barRow}));
+    ASSERT_TRUE(xdotool({"key", "ctrl+a", "type", "--delay", "30", "24"}));
+    ASSERT_TRUE(xdotool({"key", "Tab"}));
+    QThread::msleep(300);
+    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    ASSERT_TRUE(program->waitForFinished(10000));
+
+    // Started again: the frame stands where it was left, and REC records at
+    // the remembered rate.
+    launch();
+    ASSERT_EQ(waitForBorder(moved.center(), moved), moved);
+    controls = barControls(screenshot(), moved);
+    ASSERT_EQ(controls.size(), 8u);
+    ASSERT_TRUE(click({controls[5].mid(), barRow}));
+    ASSERT_TRUE(waitForLog(QStringLiteral("START region=")));
+    EXPECT_TRUE(log().contains(QStringLiteral(" fps=24\n"))) << log().toStdString();
+    program->kill();
+    program->waitForFinished(5000);
+
+    // The screen it was on is gone: the centred default.
+    const QString conf = state.filePath(QStringLiteral("config/Quillo/Quillo.conf"));
+    QFile file(conf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QString text = QString::fromUtf8(file.readAll());
+    file.close();
+    const QRegularExpression screenLine(QStringLiteral("lastRegionScreen=[^\n]*"));
+    ASSERT_TRUE(screenLine.match(text).hasMatch()) << text.toStdString();
+    text.replace(screenLine, QStringLiteral("lastRegionScreen=HDMI-9"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text.toUtf8());
+    file.close();
+    launch();
+    EXPECT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bare, RememberingProgram, ::testing::Values(X11TestDisplay::Desktop::bare),
+    [](const ::testing::TestParamInfo<X11TestDisplay::Desktop> &) { return std::string("bare"); });

@@ -227,6 +227,42 @@ TEST(EditorExport, QualityFallsBackToTheLowestLevelWithNothingChosen)
     EXPECT_EQ(c.chosenEncoder(), GifExporter::defaultEncoder());
 }
 
+TEST(EditorExport, TheNextEditorOffersTheQualityAndEncoderLastChosen)
+{
+    QSettings("Quillo", "Quillo").clear();
+    const QString builtIn = label(GifEncoder::imageIO);
+    {
+        EditorController first(makeProject(2));
+        // Shown but not chosen: nothing is remembered.
+        EXPECT_FALSE(QSettings("Quillo", "Quillo").contains(EditorController::qualitySettingKey));
+        first.qualityPopup()->setCurrentIndex(3);
+        emit first.qualityPopup()->activated(3);
+        const int index = first.encoderPopup()->findText(builtIn);
+        ASSERT_GE(index, 0);
+        first.encoderPopup()->setCurrentIndex(index);
+        emit first.encoderPopup()->activated(index);
+    }
+    EditorController second(makeProject(2));
+    EXPECT_EQ(second.chosenQuality(), GifQuality::max);
+    EXPECT_EQ(second.encoderPopup()->currentText(), builtIn);
+
+    // A remembered encoder that is no longer installed, and a quality that
+    // names no level: the defaults.
+    QSettings("Quillo", "Quillo").setValue(EditorController::encoderSettingKey, QStringLiteral("gifski"));
+    QSettings("Quillo", "Quillo").setValue(EditorController::qualitySettingKey, QStringLiteral("High"));
+    const QByteArray previous = qgetenv("QUILLO_TOOL_DIRS");
+    const bool had = qEnvironmentVariableIsSet("QUILLO_TOOL_DIRS");
+    qputenv("QUILLO_TOOL_DIRS", "");
+    EditorController third(makeProject(2));
+    EXPECT_EQ(third.chosenQuality(), GifQuality::low);
+    EXPECT_EQ(third.encoderPopup()->currentText(), builtIn);
+    if (had)
+        qputenv("QUILLO_TOOL_DIRS", previous);
+    else
+        qunsetenv("QUILLO_TOOL_DIRS");
+    QSettings("Quillo", "Quillo").clear();
+}
+
 TEST(EditorExport, FailureShowsTheAlertAfterTheProgressSheetAndStillRemembersThePath)
 {
     QStandardPaths::setTestModeEnabled(true);

@@ -81,8 +81,8 @@ TEST(AnimatedFormatsReal, WebPKeepsEveryDelayAndThePlays)
         GTEST_SKIP() << "ffmpeg and webpmux are needed";
     QTemporaryDir dir;
     const QString path = dir.filePath("a.webp");
-    const ExportResult result = GifExporter::exportAnimated(
-        AnimatedFormat::webp, *differentFrames(DELAYS), path, GifQuality::high, 3);
+    const ExportResult result
+        = GifExporter::exportAnimated(AnimatedFormat::webp, *differentFrames(DELAYS), path, GifQuality::high, 3);
     ASSERT_TRUE(result.ok) << result.message.toStdString();
     EXPECT_EQ(result.message, QStringLiteral("Exported WebP (lossy, High)."));
     const QString info = runChecker(QStringLiteral("webpmux"), {QStringLiteral("-info"), path}).out;

@@ -22,11 +22,12 @@ void writeScript(const QString &path, const QByteArray &body, bool executable = 
 
 } // namespace
 
-TEST(Tools, SearchesTheFixedFoldersInOrder)
+TEST(Tools, SearchesTheUsualLinuxFoldersInOrder)
 {
+    const EnvOverride home("HOME", "/home/someone");
     EXPECT_EQ(Tools::searchDirs(),
         (QStringList {
-            QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin")}));
+            QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin"), QStringLiteral("/home/someone/.local/bin")}));
 }
 
 TEST(Tools, Locate_TakesTheFirstExecutableAndSkipsFilesWithoutExecutePermission)
@@ -49,15 +50,29 @@ TEST(Tools, Locate_FindsNothingWhenTheOverrideIsEmpty)
     EXPECT_EQ(Tools::ffmpeg(), std::nullopt);
 }
 
-TEST(Tools, Locate_AsksThePathLastAndTrimsTheAnswer)
+TEST(Tools, Locate_TakesPathFirstThenTheUsualFolders)
 {
     QTemporaryDir onPath;
+    QTemporaryDir later;
+    QTemporaryDir home;
     const QString name = QStringLiteral("quillo-test-tool-%1").arg(QCoreApplication::applicationPid());
     writeScript(onPath.filePath(name), "exit 0\n");
+    writeScript(later.filePath(name), "exit 0\n");
     const EnvOverride dirs("QUILLO_TOOL_DIRS", std::nullopt);
-    const EnvOverride path("PATH", onPath.path().toLocal8Bit() + ':' + qgetenv("PATH"));
+    const EnvOverride homeDir("HOME", home.path().toLocal8Bit());
+    // An empty entry (the current folder) is never searched.
+    const EnvOverride path("PATH", "::" + onPath.path().toLocal8Bit() + ':' + later.path().toLocal8Bit());
     EXPECT_EQ(Tools::locate(name), onPath.filePath(name));
     EXPECT_EQ(Tools::locate(name + QStringLiteral("-missing")), std::nullopt);
+
+    // sh is in /usr/bin, one of the usual folders, even with an empty PATH.
+    const EnvOverride emptyPath("PATH", QByteArray());
+    EXPECT_EQ(Tools::locate(QStringLiteral("sh")), QStringLiteral("/usr/bin/sh"));
+
+    // ~/.local/bin, where a user installs a tool for themselves.
+    ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral(".local/bin")));
+    writeScript(home.filePath(QStringLiteral(".local/bin/") + name), "exit 0\n");
+    EXPECT_EQ(Tools::locate(name), home.filePath(QStringLiteral(".local/bin/") + name));
 }
 
 TEST(Tools, Run_ReturnsStatusAndStandardErrorOnly)

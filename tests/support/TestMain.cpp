@@ -2,6 +2,9 @@
 // run (queued calls, QImage, widgets), then GoogleTest.
 #include <gtest/gtest.h>
 
+#include <QSettings>
+#include <QTemporaryDir>
+
 #ifdef QUILLO_TEST_GUI
 #include <QApplication>
 using TestApplication = QApplication;
@@ -18,5 +21,9 @@ int main(int argc, char **argv)
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
     TestApplication app(argc, argv);
+    // The program remembers settings; every test process starts from none
+    // and leaves none behind for the next.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     return RUN_ALL_TESTS();
 }

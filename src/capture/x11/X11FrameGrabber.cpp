@@ -141,7 +141,7 @@ bool X11FrameGrabber::setUp(QString *error)
         }
     }
 
-    m_excluding = !m_options.excludedWindows.empty() || m_options.excludeOwnWindows;
+    m_excluding = !m_options.excludedWindows.empty();
     if (m_excluding) {
         const xcb_query_extension_reply_t *composite = xcb_get_extension_data(c, &xcb_composite_id);
         if (!composite || !composite->present) {
@@ -204,6 +204,8 @@ QImage X11FrameGrabber::grab(QString *error)
         *error = QStringLiteral("The connection to the X server was lost.");
         return {};
     }
+    if (m_excluding)
+        findExcluded();
     const QRect &wanted = m_options.rect;
     QRect grabbed = wanted & m_root;
     XcbReply<xcb_get_image_reply_t> holder;
@@ -254,19 +256,16 @@ bool X11FrameGrabber::samePixels(const QImage &a, const QImage &b)
     return std::memcmp(a.constBits(), b.constBits(), size_t(a.sizeInBytes())) == 0;
 }
 
-bool X11FrameGrabber::isOwnWindow(xcb_window_t topLevel)
+void X11FrameGrabber::findExcluded()
 {
-    const auto known = m_ownWindow.find(topLevel);
-    if (known != m_ownWindow.end())
-        return known->second;
-    const uint32_t self = uint32_t(getpid());
-    bool own = m_connection->windowPid(topLevel) == self;
-    if (!own) {
-        const xcb_window_t client = m_connection->clientOf(topLevel);
-        own = client != topLevel && m_connection->windowPid(client) == self;
+    // Before the grab, not between it and the composition: every round trip
+    // there widens the moment in which the two can disagree.
+    for (uint32_t id : m_options.excludedWindows) {
+        if (!m_excludedTopLevels.count(id)) {
+            if (std::optional<xcb_window_t> top = m_connection->topLevelOf(id))
+                m_excludedTopLevels[id] = *top;
+        }
     }
-    m_ownWindow[topLevel] = own;
-    return own;
 }
 
 void X11FrameGrabber::removeExcluded(QImage &frame, const QRect &grabbed)
@@ -286,19 +285,8 @@ void X11FrameGrabber::removeExcluded(QImage &frame, const QRect &grabbed)
         }
         excluded.push_back(top);
     }
-    for (uint32_t id : m_options.excludedWindows) {
-        if (!m_excludedTopLevels.count(id)) {
-            if (std::optional<xcb_window_t> top = m_connection->topLevelOf(id)) {
-                m_excludedTopLevels[id] = *top;
-                excluded.push_back(*top);
-            }
-        }
-    }
-    auto isExcluded = [&](const X11TopLevel &w) {
-        if (std::find(excluded.begin(), excluded.end(), w.id) != excluded.end())
-            return true;
-        return m_options.excludeOwnWindows && isOwnWindow(w.id);
-    };
+    auto isExcluded
+        = [&](const X11TopLevel &w) { return std::find(excluded.begin(), excluded.end(), w.id) != excluded.end(); };
 
     const QPoint offset = -m_options.rect.topLeft();
     QRegion hole;

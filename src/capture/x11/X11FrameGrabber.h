@@ -28,8 +28,6 @@ public:
         bool showsCursor = true;
         // Windows (clients or top-levels) whose top-level windows are left out.
         std::vector<uint32_t> excludedWindows;
-        // Also leave out every top-level window of this process (_NET_WM_PID).
-        bool excludeOwnWindows = false;
     };
 
     // nullptr, with `error` set, when the display cannot be recorded.
@@ -54,10 +52,12 @@ private:
     // Reads `part` of `drawable` (drawable coordinates, 32 bits per pixel):
     // into the shared segment when there is one, else into `holder`.
     const uchar *fetch(xcb_drawable_t drawable, const QRect &part, XcbReply<xcb_get_image_reply_t> &holder);
+    // Looks up the top-level windows of excluded windows not found yet (a
+    // window may be created after the recording starts).
+    void findExcluded();
     void removeExcluded(QImage &frame, const QRect &grabbed);
     void paintBackground(QImage &frame, const QRegion &region);
     void drawCursor(QImage &frame);
-    bool isOwnWindow(xcb_window_t topLevel);
 
     std::unique_ptr<X11Connection> m_connection;
     Options m_options;
@@ -70,6 +70,5 @@ private:
     size_t m_shmSize = 0;
 
     std::map<uint32_t, xcb_window_t> m_excludedTopLevels;
-    std::map<xcb_window_t, bool> m_ownWindow;
     bool m_hasXFixes = false;
 };
