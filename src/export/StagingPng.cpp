@@ -96,8 +96,8 @@ bool write(const QImage &image, const QString &path)
     if (!file)
         return false;
     const bool probe = !habit.incompressible || ++habit.sinceProbe >= PROBE_EVERY;
-    const bool written = writeBgrxRows(
-        file, image.constBits(), image.bytesPerLine(), image.width(), image.height(), probe ? 1 : 0);
+    const bool written
+        = writeBgrxRows(file, image.constBits(), image.bytesPerLine(), image.width(), image.height(), probe ? 1 : 0);
     if (written && probe) {
         const double raw = 3.0 * image.width() * image.height();
         habit.incompressible = double(std::ftell(file)) > INCOMPRESSIBLE * raw;
