@@ -63,6 +63,10 @@ void AppDelegate::showRecorder(const Rect &rect)
     }
     // Before any of the frame's windows is on the screen.
     CaptureBackendFactory::prepareForRecordingFrame();
+    // The compositor of a Wayland session would place the frame's windows as
+    // it likes; the frame needs them exactly around the region.
+    FloatWindow::setBypassWindowManager(
+        CaptureBackendFactory::isWaylandSession(QProcessEnvironment::systemEnvironment()));
     auto controller = FrameController::create(rect);
     controller->setChromeOutsideWhileRecording(chromeMustLeaveRegion());
     const QPointer<AppDelegate> self(this);
