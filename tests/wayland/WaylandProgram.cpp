@@ -157,22 +157,27 @@ QStringList WaylandProgram::windowsNamed(const QString &pattern) const
     return ids ? QString::fromUtf8(*ids).split(QLatin1Char('\n'), Qt::SkipEmptyParts) : QStringList();
 }
 
+std::optional<QRect> WaylandProgram::windowRect(const QString &id) const
+{
+    const std::optional<QByteArray> shell
+        = m_desktop.run(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", id});
+    if (!shell)
+        return std::nullopt;
+    QMap<QString, int> values;
+    for (const QString &line : QString::fromUtf8(*shell).split(QLatin1Char('\n'))) {
+        const QStringList pair = line.split(QLatin1Char('='));
+        if (pair.size() == 2)
+            values[pair[0]] = pair[1].toInt();
+    }
+    return QRect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]);
+}
+
 std::optional<QRect> WaylandProgram::controlBar() const
 {
     for (const QString &id : windowsNamed(QStringLiteral("^Quillo$"))) {
-        const std::optional<QByteArray> shell
-            = m_desktop.run(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", id});
-        if (!shell)
-            continue;
-        QMap<QString, int> values;
-        for (const QString &line : QString::fromUtf8(*shell).split(QLatin1Char('\n'))) {
-            const QStringList pair = line.split(QLatin1Char('='));
-            if (pair.size() == 2)
-                values[pair[0]] = pair[1].toInt();
-        }
-        const QRect rect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]);
+        const std::optional<QRect> rect = windowRect(id);
         // The top bar is 22 high; handles and border pieces are thin or small.
-        if (rect.height() >= 40 && rect.height() <= 80 && rect.width() >= 200)
+        if (rect && rect->height() >= 40 && rect->height() <= 80 && rect->width() >= 200)
             return rect;
     }
     return std::nullopt;

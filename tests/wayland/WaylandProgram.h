@@ -70,6 +70,8 @@ public:
     bool click(QPoint logical) const;
     // Visible X windows whose name matches the regular expression.
     QStringList windowsNamed(const QString &pattern) const;
+    // An X window's place and size, in logical pixels.
+    std::optional<QRect> windowRect(const QString &id) const;
 
     // The Wayland test client (wl-client.py): its pid and rectangle in
     // logical pixels.

@@ -173,4 +173,28 @@ TEST_F(WaylandRecording, RecAndStop_RecordTheClientUnderTheRegion_AtTheOutputsSc
     }
 }
 
+// The headless recording test, in each desktop: a slow first picture (GNOME
+// without a GPU, under load) must not eat its two seconds.
+TEST_F(WaylandRecording, SelfTestRecord_OverAnAnimatingClient_KeepsFramesAndWritesAGif)
+{
+    WaylandProgram &p = *program;
+    const double scale = p.desktop().scale();
+    // Under the recorded corner: 240 x 160 points, 60 in from the top-left.
+    ASSERT_TRUE(p.startClient({40, 40}));
+    if (!p.desktop().restoreToken().isEmpty())
+        p.remember(QStringLiteral("portalRestoreToken"), p.desktop().restoreToken());
+    const QString gif = QStringLiteral("/tmp/quillo-headless.gif");
+    QFile::remove(gif);
+    ASSERT_TRUE(p.launch({QStringLiteral("--selftest-record")}));
+    ASSERT_TRUE(p.waitUntil([&] { return p.process().state() == QProcess::NotRunning; }, 90000));
+    const QString out = QString::fromUtf8(p.process().readAllStandardOutput());
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^FRAMES=(\\d+) EXPORT=true ")).match(out);
+    ASSERT_TRUE(m.hasMatch()) << out.toStdString() << p.lines().join('\n').toStdString();
+    EXPECT_GT(m.captured(1).toInt(), 5) << p.lines().join('\n').toStdString();
+    EXPECT_EQ(p.process().exitCode(), 0);
+    EXPECT_TRUE(p.lines().filter(QStringLiteral("backend=portal")).size() == 1);
+    QImageReader reader(gif);
+    EXPECT_EQ(reader.size(), QSize(qRound(240 * scale), qRound(160 * scale)));
+}
+
 } // namespace
