@@ -107,8 +107,8 @@ protected:
 
 TEST_F(PortalShortcutTest, Binds_ThenActsOnlyOnItsOwnSessionAndId)
 {
-    PortalShortcut key(client, QStringLiteral("record"), QStringLiteral("Start or stop recording"),
-        Qt::CTRL | Qt::ALT | Qt::Key_R);
+    PortalShortcut key(
+        client, QStringLiteral("record"), QStringLiteral("Start or stop recording"), Qt::CTRL | Qt::ALT | Qt::Key_R);
     ASSERT_TRUE(waitUntil([&] { return key.isBound(); })) << key.failure().toStdString();
     EXPECT_EQ(fake->trigger, QStringLiteral("record CTRL+ALT+r"));
     int activations = 0;
