@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QImageReader>
+#include <QLockFile>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -184,6 +185,10 @@ TEST_F(WaylandRecording, SelfTestRecord_OverAnAnimatingClient_KeepsFramesAndWrit
     if (!p.desktop().restoreToken().isEmpty())
         p.remember(QStringLiteral("portalRestoreToken"), p.desktop().restoreToken());
     const QString gif = QStringLiteral("/tmp/quillo-headless.gif");
+    // The mode's file is the same for every desktop, whose tests may run at
+    // once.
+    QLockFile lock(gif + QStringLiteral(".lock"));
+    ASSERT_TRUE(lock.tryLock(180000));
     QFile::remove(gif);
     ASSERT_TRUE(p.launch({QStringLiteral("--selftest-record")}));
     ASSERT_TRUE(p.waitUntil([&] { return p.process().state() == QProcess::NotRunning; }, 90000));
