@@ -110,6 +110,21 @@ step "Capture: recordings at 60 fps requested"
 xvfb-run -a "${screen[@]}" /usr/bin/time -v -o "$out/recording.time" "$bin/capture/recording_bench" 5 \
     >"$out/recording.jsonl" 2>"$out/recording.log"
 
+# The same recordings through the ScreenCast portal of a headless sway desktop
+# (tests/wayland; the scene's windows show through XWayland), for the rows
+# next to X11's. The compositor, portal and PipeWire do the screen copy there.
+if [ -x /usr/local/libexec/quillo-test/xdg-desktop-portal-wlr ] && command -v sway >/dev/null; then
+    step "Capture: recordings through the portal of a headless sway desktop"
+    desktop=$out/sway
+    "$root/tests/wayland/start-desktop.sh" sway --size 1920x1080 "$desktop" >&2
+    QUILLO_CAPTURE_BACKEND=portal QT_QPA_PLATFORM=xcb "$root/tests/wayland/run-in.sh" "$desktop" \
+        "$bin/capture/recording_bench" 5 >"$out/recording-portal.jsonl" 2>"$out/recording-portal.log" ||
+        echo "the portal recordings failed: see $out/recording-portal.log" >&2
+    "$root/tests/wayland/stop-desktop.sh" "$desktop"
+else
+    echo "no headless sway desktop (scripts/install-deps.sh installs it): the portal rows are left out" >&2
+fi
+
 step "Editing: 3,000-frame operations"
 QT_QPA_PLATFORM=offscreen "$bin/editor/editor_bench" --benchmark_out="$out/editor.json" \
     --benchmark_out_format=json >&2

@@ -6,6 +6,7 @@ Reads what bench/run.sh left in its results folder:
   capture.json     capture_bench (Google Benchmark JSON)
   recording.jsonl  recording_bench, one JSON object per region size
   recording.time   /usr/bin/time -v of the recording run
+  recording-portal.jsonl  the same through the portal of a headless sway desktop
   editor.json      editor_bench (Google Benchmark JSON)
   store.json       store_bench (Google Benchmark JSON)
 and decodes every exported file to compare it with its source frames
@@ -215,20 +216,26 @@ def capture_rows(results, memory):
             rows.append(["capture", f"{width}x{height}", label,
                          f"{fmt_time(seconds(b))} per frame (CPU {fmt_time(cpu_seconds(b))})",
                          f"{1 / seconds(b):.0f} frames/s max", "", ratio])
-    path = os.path.join(results, "recording.jsonl")
-    if os.path.exists(path):
+    # X11 on Xvfb, then the portal of a headless sway desktop, whose own
+    # processes (compositor, portal, PipeWire) are not counted.
+    for name, prefix in (("recording.jsonl", ""), ("recording-portal.jsonl", "portal (sway): ")):
+        path = os.path.join(results, name)
+        if not os.path.exists(path):
+            continue
         with open(path) as f:
             for line in f:
                 if not line.strip():
                     continue
                 r = json.loads(line)
-                rows.append(["capture", r["size"], f"recording, {r['requested_fps']} fps requested, "
+                rows.append(["capture", r["size"], f"{prefix}recording, {r['requested_fps']} fps requested, "
                              f"{r['seconds']:.1f} s", "", f"{r['fps']:.1f} frames/s kept ({int(r['frames'])})",
                              "", f"{r['fps'] / r['requested_fps'] * 100:.0f}% of requested"])
-                server = r.get("x_server_cpu_per_second", -1)
-                rows.append(["capture", r["size"], "CPU per second of recording", "",
+                server = r.get("x_server_cpu_per_second", -1) if not prefix else -1
+                rows.append(["capture", r["size"], f"{prefix}CPU per second of recording", "",
                              f"{r['cpu_per_second']:.3f} CPU s/s" +
                              (f" (+ {server:.3f} in the X server)" if server >= 0 else ""), "", ""])
+                if prefix:
+                    continue
                 memory.append(["editing", r["size"], "memory per kept frame (resident growth / frames)", "",
                              fmt_bytes(r["rss_per_frame_bytes"]), "",
                              f"{r['rss_per_frame_bytes'] / r['frame_bytes']:.2f}× the frame's pixel bytes"])

@@ -46,8 +46,16 @@ public:
     // Stop or another REC came first. Does nothing without a recording frame.
     void startRecording();
     // Stop, or the engine's own automatic stop: the editor when frames came
-    // back, else the "No frames captured" alert.
+    // back, else the "No frames captured" alert. During REC's countdown it
+    // ends the countdown instead.
     void stopRecording();
+    // The record key: REC when the frame is ready, Stop while it records or
+    // counts down; nothing without a recording frame or behind an alert.
+    void toggleRecording();
+
+    // Whether the recording frame must keep its windows out of the region
+    // while recording (FrameController::setChromeOutsideWhileRecording).
+    static bool chromeMustLeaveRegion();
 
     // What the recording flow reaches outside the program: a new engine for
     // each REC, the permission check and the modal alerts. Set to the real
@@ -68,6 +76,9 @@ public:
 
 private:
     void dispatch(const LaunchChoice &choice);
+    // REC after its countdown: the engine, and its start 0.12 s later.
+    void beginRecording();
+    void installRecordKey(FrameController &controller);
     // Keeps the recording frame's region and frame rate for the next run
     // (never during a self-test, which must not change the user's settings).
     void rememberFrame();

@@ -1,7 +1,9 @@
 #include "app/AppDelegate.h"
 
 #include "app/RecorderSettings.h"
+#include "base/GlobalShortcut.h"
 #include "base/Log.h"
+#include "base/Settings.h"
 #include "capture/CaptureBackendFactory.h"
 #include "capture/CaptureEngine.h"
 #include "capture/RegionModel.h"
@@ -10,7 +12,7 @@
 #include "frameui/FloatWindow.h"
 #include "frameui/FrameController.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QKeySequence>
 #include <QPointer>
 #include <QShortcut>
@@ -26,6 +28,8 @@
 namespace {
 
 constexpr int deferredStartMs = 120;
+
+const QString defaultRecordKey = QStringLiteral("Ctrl+Alt+R");
 
 QString boolText(bool value)
 {
@@ -43,13 +47,28 @@ void showIdleLook(FrameController *frame)
 
 } // namespace
 
+bool AppDelegate::chromeMustLeaveRegion()
+{
+    // The portal records every window on the screen; X11 leaves the frame's
+    // windows out of the picture.
+    return !CaptureBackendFactory::create()->canExcludeWindows();
+}
+
 void AppDelegate::showRecorder(const Rect &rect)
 {
-    if (frame)
+    if (frame) {
         frame->closeAll();
+        // Its record key goes with it, before the new frame asks for the key.
+        frame.reset();
+    }
     // Before any of the frame's windows is on the screen.
     CaptureBackendFactory::prepareForRecordingFrame();
+    // The compositor of a Wayland session would place the frame's windows as
+    // it likes; the frame needs them exactly around the region.
+    FloatWindow::setBypassWindowManager(
+        CaptureBackendFactory::isWaylandSession(QProcessEnvironment::systemEnvironment()));
     auto controller = FrameController::create(rect);
+    controller->setChromeOutsideWhileRecording(chromeMustLeaveRegion());
     const QPointer<AppDelegate> self(this);
     controller->onRecord = [self] {
         if (self)
@@ -66,12 +85,54 @@ void AppDelegate::showRecorder(const Rect &rect)
     // The recording frame has no menu bar; its keyable window answers Quit.
     auto *quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), controller->controlBar()->window());
     QObject::connect(quit, &QShortcut::activated, this, &AppDelegate::quitFromFrame);
+    installRecordKey(*controller);
     if (m_remembers) {
         if (const std::optional<int64_t> fps = RecorderSettings::rememberedFps())
             controller->controlBar()->setFps(*fps);
     }
     controller->show();
     frame = std::move(controller);
+}
+
+void AppDelegate::installRecordKey(FrameController &controller)
+{
+    QKeySequence key = QKeySequence::fromString(
+        Settings::string(QStringLiteral("stopShortcut"), defaultRecordKey), QKeySequence::PortableText);
+    if (key.isEmpty())
+        key = QKeySequence::fromString(defaultRecordKey, QKeySequence::PortableText);
+    QWidget *barWindow = controller.controlBar()->window();
+    // Both live as long as the frame's windows.
+    auto *global = new GlobalShortcut(key, QStringLiteral("Start or stop recording"),
+        CaptureBackendFactory::isWaylandSession(QProcessEnvironment::systemEnvironment()), barWindow);
+    auto *local = new QShortcut(key, barWindow);
+    const QPointer<AppDelegate> self(this);
+    const auto toggle = [self] {
+        if (self)
+            self->toggleRecording();
+    };
+    global->onActivated = toggle;
+    QObject::connect(local, &QShortcut::activated, this, toggle);
+    ControlBar *bar = controller.controlBar().get();
+    const auto registered = [global, local, bar] {
+        const QString text = global->key().toString(QKeySequence::NativeText);
+        Log::write(QStringLiteral("record key ") + text + QStringLiteral(": ") + global->status());
+        // Where the desktop delivers the key, the frame's own would only repeat it.
+        local->setEnabled(!global->isRegistered());
+        bar->setRecordKeyText(text, global->isRegistered());
+    };
+    global->onRegisteredChanged = registered;
+    registered();
+}
+
+void AppDelegate::toggleRecording()
+{
+    if (!frame || QApplication::activeModalWidget())
+        return;
+    Log::write(QStringLiteral("record key pressed"));
+    if (engine || frame->isCountingDown())
+        stopRecording();
+    else if (m_stopsInFlight == 0)
+        startRecording();
 }
 
 void AppDelegate::rememberFrame()
@@ -88,10 +149,32 @@ void AppDelegate::quitFromFrame()
 
 void AppDelegate::startRecording()
 {
-    if (!frame)
+    if (!frame || frame->isCountingDown())
         return;
     Log::write(QStringLiteral("REC tapped; hasScreenRecording=") + boolText(hasScreenRecording()));
 
+    // Self-tests run the same every time, whatever the user chose.
+    const int countdown = isSelfTest() ? 0 : frame->controlBar()->countdownSeconds();
+    if (countdown <= 0) {
+        beginRecording();
+        return;
+    }
+    Log::write(QStringLiteral("REC: countdown %1 s").arg(countdown));
+    frame->controlBar()->setRecording(true);
+    frame->setRecordingVisual(true);
+    const QPointer<AppDelegate> self(this);
+    frame->startCountdown(countdown, [self] {
+        if (!self)
+            return;
+        Log::write(QStringLiteral("REC: countdown done"));
+        self->beginRecording();
+    });
+}
+
+void AppDelegate::beginRecording()
+{
+    if (!frame)
+        return;
     const Rect rect = frame->region()->rect();
     const ScreenInfo screen = ScreenUtil::screen(rect);
     lastRect = rect;
@@ -150,6 +233,10 @@ void AppDelegate::startRecording()
 void AppDelegate::stopRecording()
 {
     Log::write(QStringLiteral("STOP tapped; engine=") + boolText(engine != nullptr));
+    if (!engine && frame && frame->isCountingDown()) {
+        frame->cancelCountdown();
+        Log::write(QStringLiteral("REC: countdown cancelled"));
+    }
     if (!engine) {
         // While an earlier stop is still assembling its project, REC stays
         // disabled: a recording started now would be left running behind the

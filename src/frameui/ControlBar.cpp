@@ -1,18 +1,25 @@
 #include "frameui/ControlBar.h"
 
+#include "base/Settings.h"
 #include "capture/RegionModel.h"
 #include "capture/ScreenUtil.h"
 #include "frameui/ControlBarBackground.h"
 #include "frameui/FloatWindow.h"
 #include "frameui/FrameLayout.h"
 #include "frameui/Palette.h"
+#include "frameui/ScreenArea.h"
 #include "model/Arith.h"
 
+#include <QActionGroup>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+
+#include <algorithm>
 
 #include <cmath>
 
@@ -54,6 +61,42 @@ void fitToTitle(QPushButton *b)
     b->setFixedWidth(b->fontMetrics().horizontalAdvance(b->text()) + 24);
 }
 
+const QString countdownKey = QStringLiteral("countdownSeconds");
+
+bool isCountdownChoice(int seconds)
+{
+    return std::find(std::begin(ControlBar::countdownChoices), std::end(ControlBar::countdownChoices), seconds)
+        != std::end(ControlBar::countdownChoices);
+}
+
+// A stopwatch with the countdown's seconds on its face, or with its hand
+// when there is no countdown. Drawn at twice the size for screens at scale 2.
+QIcon countdownIcon(int seconds)
+{
+    QPixmap pixmap(40, 40);
+    pixmap.setDevicePixelRatio(2);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor ink(30, 32, 30);
+    p.setPen(QPen(ink, 1.6, Qt::SolidLine, Qt::RoundCap));
+    const QRectF face(2.5, 4, 15, 15);
+    p.drawEllipse(face);
+    p.drawLine(QPointF(10, 4), QPointF(10, 2));
+    p.drawLine(QPointF(8, 1.5), QPointF(12, 1.5));
+    if (seconds > 0) {
+        QFont font;
+        font.setPixelSize(seconds >= 10 ? 8 : 10);
+        font.setWeight(QFont::Bold);
+        p.setFont(font);
+        p.drawText(face.translated(0, 0.5), Qt::AlignCenter, QString::number(seconds));
+    } else {
+        p.drawLine(face.center(), face.center() + QPointF(0, -5));
+        p.drawLine(face.center(), face.center() + QPointF(3.5, 0));
+    }
+    return QIcon(pixmap);
+}
+
 } // namespace
 
 ControlBar::ControlBar(std::shared_ptr<RegionModel> region)
@@ -68,7 +111,10 @@ ControlBar::ControlBar(std::shared_ptr<RegionModel> region)
     m_recButton = button(QStringLiteral("● REC"));
     m_stopButton = button(QStringLiteral("Stop"));
     m_closeButton = button(QStringLiteral("✕"));
+    m_countdownButton = button(QString());
     m_fps = 15;
+    const int remembered = Settings::value(countdownKey, 0).toInt();
+    m_countdownSeconds = isCountdownChoice(remembered) ? remembered : 0;
     // The window manager's close (Alt+F4 on the focused bar) means the same as
     // the bar's own close button.
     m_window->onUserClose = [this] { closeTapped(); };
@@ -101,6 +147,19 @@ void ControlBar::build()
 
     for (QPushButton *b : {m_recButton, m_stopButton, m_closeButton})
         fitToTitle(b);
+    setRecordKeyText(QString(), false);
+
+    buildCountdownMenu();
+    m_countdownButton->setIconSize(QSize(20, 20));
+    m_countdownButton->setFixedWidth(32);
+    connect(m_countdownButton, &QPushButton::clicked, this, [this] {
+        // Below the button, or above it where the screen ends: never over it.
+        QPoint at = m_countdownButton->mapToGlobal(QPoint(0, m_countdownButton->height()));
+        const QScreen *screen = m_countdownButton->screen();
+        if (screen && at.y() + m_countdownMenu->sizeHint().height() > screen->availableGeometry().bottom())
+            at = m_countdownButton->mapToGlobal(QPoint(0, -m_countdownMenu->sizeHint().height()));
+        m_countdownMenu->popup(at);
+    });
 
     auto *stack = new QHBoxLayout(background);
     stack->setContentsMargins(10, 0, 10, 0);
@@ -114,6 +173,7 @@ void ControlBar::build()
     add(divider());
     add(labeled(QStringLiteral("FPS"), m_fpsField));
     add(divider());
+    add(m_countdownButton);
     add(m_recButton);
     add(m_stopButton);
     add(m_closeButton);
@@ -158,6 +218,52 @@ QWidget *ControlBar::divider()
     return new Divider;
 }
 
+void ControlBar::buildCountdownMenu()
+{
+    m_countdownMenu = new QMenu(m_window.get());
+    m_countdownActions = new QActionGroup(m_countdownMenu);
+    for (const int seconds : countdownChoices) {
+        QAction *choice = m_countdownMenu->addAction(
+            seconds == 0 ? QStringLiteral("No countdown") : QStringLiteral("%1 seconds").arg(seconds));
+        choice->setCheckable(true);
+        choice->setData(seconds);
+        m_countdownActions->addAction(choice);
+        connect(choice, &QAction::triggered, this, [this, seconds] { setCountdownSeconds(seconds); });
+    }
+    showCountdownChoice();
+}
+
+void ControlBar::setCountdownSeconds(int seconds)
+{
+    if (!isCountdownChoice(seconds))
+        seconds = 0;
+    if (seconds != m_countdownSeconds) {
+        m_countdownSeconds = seconds;
+        Settings::setValue(countdownKey, seconds);
+    }
+    showCountdownChoice();
+}
+
+void ControlBar::showCountdownChoice()
+{
+    for (QAction *choice : m_countdownActions->actions())
+        choice->setChecked(choice->data().toInt() == m_countdownSeconds);
+    m_countdownButton->setIcon(countdownIcon(m_countdownSeconds));
+    m_countdownButton->setToolTip(m_countdownSeconds == 0
+            ? QStringLiteral("Countdown before recording: none")
+            : QStringLiteral("Countdown before recording: %1 seconds").arg(m_countdownSeconds));
+}
+
+void ControlBar::setRecordKeyText(const QString &key, bool global)
+{
+    QString suffix;
+    if (!key.isEmpty())
+        suffix
+            = global ? QStringLiteral(" (%1)").arg(key) : QStringLiteral(" (%1 while this bar has the focus)").arg(key);
+    m_recButton->setToolTip(QStringLiteral("Start recording") + suffix);
+    m_stopButton->setToolTip(QStringLiteral("Stop recording, or the countdown before it") + suffix);
+}
+
 bool ControlBar::isBeingEdited(const QLineEdit *field) const
 {
     return field->hasFocus() && field != m_endingEdit;
@@ -193,20 +299,39 @@ void ControlBar::commit(QLineEdit *field)
             m_fpsField->setText(QString::number(m_fps));
         return;
     }
-    const double n = static_cast<double>(std::max<int64_t>(*value, 0));
-    const Rect r = m_region->rect();
-    if (field == m_wField) {
-        m_region->setWidth(n);
-    } else if (field == m_hField) {
-        m_region->setHeight(n);
-    } else if (field == m_xField) {
-        m_region->set(FrameLayout::withX(r, ScreenUtil::screen(r).frame, *value));
-    } else if (field == m_yField) {
-        m_region->set(FrameLayout::withY(r, ScreenUtil::screen(r).frame, *value));
-    } else if (field == m_fpsField) {
+    if (field == m_fpsField) {
         m_fps = FrameLayout::clampedFps(*value);
         m_fpsField->setText(QString::number(m_fps));
+        return;
     }
+    const double n = std::max(static_cast<double>(*value), 0.0);
+    const Rect r = m_region->rect();
+    const ScreenInfo screen = ScreenUtil::screen(r);
+    Rect wanted;
+    if (field == m_wField) {
+        wanted = {r.x, r.y, std::max(n, RegionModel::minSize.width), r.height};
+    } else if (field == m_hField) {
+        const double height = std::max(n, RegionModel::minSize.height);
+        wanted = {r.x, r.maxY() - height, r.width, height};
+    } else if (field == m_xField) {
+        wanted = FrameLayout::withX(r, screen.frame, *value);
+    } else if (field == m_yField) {
+        wanted = FrameLayout::withY(r, screen.frame, *value);
+    } else {
+        return;
+    }
+    // A position may carry the region onto another screen; a size keeps it
+    // on its own.
+    const bool moves = field == m_xField || field == m_yField;
+    const Rect onto = moves ? ScreenUtil::screen(wanted, ScreenUtil::screens(), screen).frame : screen.frame;
+    const Rect kept = FrameLayout::fittedOnScreen(wanted, onto);
+    m_region->set(kept);
+    // The entry was held back (by the screen, at zero, at the minimum size):
+    // show what the region became even when that is what it already was.
+    const bool belowMinimum = (field == m_wField && n < RegionModel::minSize.width)
+        || (field == m_hField && n < RegionModel::minSize.height);
+    if (*value < 0 || belowMinimum || !(RegionModel::normalized(wanted, r) == RegionModel::normalized(kept, r)))
+        syncFields(m_region->rect());
 }
 
 void ControlBar::setFps(int64_t fps)
@@ -219,12 +344,23 @@ void ControlBar::setRecording(bool on)
 {
     m_recButton->setEnabled(!on);
     m_stopButton->setEnabled(on);
+    m_countdownButton->setEnabled(!on);
 }
 
 void ControlBar::reposition(const Rect &rect)
 {
-    const Point origin = FrameLayout::controlBarOrigin(rect, m_barWidth);
-    m_window->setFrame({origin.x, origin.y, m_barWidth, m_barHeight});
+    place(FrameLayout::controlBarFrame(rect, {m_barWidth, m_barHeight}, ScreenArea::visibleOf(rect)));
+}
+
+void ControlBar::place(const Rect &frame)
+{
+    m_window->setFrame(frame);
+}
+
+void ControlBar::setGeometryEditable(bool editable)
+{
+    for (QLineEdit *field : {m_wField, m_hField, m_xField, m_yField})
+        field->setReadOnly(!editable);
 }
 
 int64_t ControlBar::windowNumber() const

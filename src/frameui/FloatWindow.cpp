@@ -13,9 +13,13 @@ namespace {
 
 constexpr double coordinateLimit = 1'000'000;
 
+bool g_bypassWindowManager = false;
+
 Qt::WindowFlags flagsFor(bool interactive, bool keyable)
 {
     Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint;
+    if (g_bypassWindowManager)
+        flags |= Qt::X11BypassWindowManagerHint;
     if (!keyable)
         flags |= Qt::WindowDoesNotAcceptFocus;
     if (!interactive)
@@ -36,6 +40,11 @@ int clampedEdge(double v)
 }
 
 } // namespace
+
+void FloatWindow::setBypassWindowManager(bool bypass)
+{
+    g_bypassWindowManager = bypass;
+}
 
 FloatWindow::FloatWindow(bool interactive, bool keyable)
     : QWidget(nullptr, flagsFor(interactive, keyable))
@@ -82,6 +91,12 @@ void FloatWindow::orderFront()
         raise();
 }
 
+void FloatWindow::orderOut()
+{
+    m_orderedIn = false;
+    syncVisibility();
+}
+
 void FloatWindow::makeKeyAndOrderFront()
 {
     orderFront();
@@ -106,7 +121,13 @@ void FloatWindow::updateMask()
     // An empty mask would mean "no mask": the whole window, black without a
     // compositor. Such a window is unmapped instead.
     m_hasShape = !region.isEmpty();
-    if (m_hasShape)
+    // A Wayland compositor shows an XWayland window by its pixels' alpha,
+    // not its shape, and Qt sends only the pixels inside the shape: what the
+    // window showed outside a new shape would stay. There the whole window
+    // is sent, transparent where nothing is drawn.
+    if (g_bypassWindowManager)
+        clearMask();
+    else if (m_hasShape)
         setMask(region);
     syncVisibility();
 }

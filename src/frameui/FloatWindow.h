@@ -28,6 +28,13 @@ class FloatWindow : public QWidget {
 public:
     FloatWindow(bool interactive, bool keyable);
 
+    // Whether windows made from now on bypass the window manager (X11
+    // override-redirect). Under XWayland the Wayland compositor manages X
+    // windows and places them itself (sway centres floating ones), while
+    // override-redirect windows land exactly where they are put. Such a
+    // window gets no keyboard focus from the compositor.
+    static void setBypassWindowManager(bool bypass);
+
     bool isInteractive() const { return m_interactive; }
     bool isKeyable() const { return m_keyable; }
 
@@ -41,6 +48,8 @@ public:
 
     // Maps the window in front of the frame's other windows, without focus.
     void orderFront();
+    // Unmaps it until the next orderFront(); unlike close() it stays usable.
+    void orderOut();
     // Maps it in front and gives it the keyboard focus (keyable windows only).
     void makeKeyAndOrderFront();
     // Whether the owner wants the window on screen (between orderFront() and

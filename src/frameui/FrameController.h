@@ -11,6 +11,7 @@
 
 class ControlBar;
 class FloatWindow;
+class QTimer;
 class GrabberView;
 class OverlayView;
 class RegionModel;
@@ -67,6 +68,23 @@ public:
     // Shows the running frame count in the top bar, without resizing it.
     void showRecordingCount(int64_t frames);
 
+    // For a capture that cannot leave the frame's windows out of the picture:
+    // in the recording look the border is drawn outside the region, the
+    // grabbers are taken away, the control bar and the top bar move just
+    // outside it (FrameLayout::outsidePlacement) and the region cannot be
+    // moved or typed, so no window comes back over what is recorded. Off,
+    // the windows stay where they are and are left out of the capture.
+    void setChromeOutsideWhileRecording(bool on);
+    bool chromeOutsideWhileRecording() const { return m_chromeOutside; }
+
+    // Shows `seconds`, then each second one less, large in the region's
+    // middle, and calls `done` when it reaches zero (at once for zero or
+    // less). The number is gone by the time `done` runs.
+    void startCountdown(int seconds, std::function<void()> done);
+    // Ends a countdown without calling its `done`.
+    void cancelCountdown();
+    bool isCountingDown() const;
+
     std::function<void()> onRecord;
     std::function<void()> onStop;
     std::function<void()> onClose;
@@ -82,6 +100,8 @@ public:
 private:
     void buildWindows();
     void layout(const Rect &r);
+    bool chromeIsOutside() const { return m_chromeOutside && m_recordingLook; }
+    void countdownTick();
 
     std::shared_ptr<RegionModel> m_region;
     std::unique_ptr<FloatWindow> m_overlay;
@@ -91,4 +111,12 @@ private:
     std::vector<Grabber> m_grabbers;
     std::shared_ptr<ControlBar> m_controlBar;
     Rect m_dragStartRect;
+    // Whether the shell has shown the frame (and not closed it): only then
+    // does a layout order windows in.
+    bool m_shown = false;
+    bool m_recordingLook = false;
+    bool m_chromeOutside = false;
+    std::unique_ptr<QTimer> m_countdownTimer;
+    int m_countdownLeft = 0;
+    std::function<void()> m_countdownDone;
 };

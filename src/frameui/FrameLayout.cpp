@@ -1,5 +1,7 @@
 #include "frameui/FrameLayout.h"
 
+#include "capture/RegionModel.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -17,12 +19,34 @@ int64_t truncated(double v)
     return static_cast<int64_t>(std::clamp(v, -limit, limit));
 }
 
+// How far every window of the frame keeps from the edges of the usable area.
+constexpr double screenMargin = 4;
+
+// `from` moved right, then left as far as needed to end `margin` inside
+// [low, high]: the high edge wins when there is not room for both.
+double keptBetween(double from, double extent, double low, double high, double margin)
+{
+    // No screen at all: nothing to keep to.
+    if (!(high > low))
+        return from;
+    return std::min(std::max(from, low + margin), high - extent - margin);
+}
+
+bool fitsBetween(double from, double extent, double low, double high)
+{
+    return from >= low + screenMargin && from + extent <= high - screenMargin;
+}
+
 } // namespace
 
 Rect overlayFrame(const Rect &region)
 {
-    return {region.x - overlayMargin, region.y - overlayMargin, region.width + 2 * overlayMargin,
-        region.height + 2 * overlayMargin};
+    return overlayFrame(region, overlayMargin);
+}
+
+Rect overlayFrame(const Rect &region, double margin)
+{
+    return {region.x - margin, region.y - margin, region.width + 2 * margin, region.height + 2 * margin};
 }
 
 QString sizeLabel(const Rect &region)
@@ -40,14 +64,13 @@ double topBarWidth(double textWidth)
     return std::max(std::ceil(textWidth) + 22, 54.0);
 }
 
-Rect topBarFrame(const Rect &region, double width, const Rect &screen)
+Rect topBarFrame(const Rect &region, double width, const Rect &visible)
 {
     double y = region.maxY() + 7;
-    if (y + TOPBAR_H > screen.maxY() - 4)
+    if (y + TOPBAR_H > visible.maxY() - screenMargin)
         y = region.maxY() - TOPBAR_H - 6;
-    double x = region.midX() - width / 2;
-    x = std::max(x, screen.minX() + 4);
-    x = std::min(x, screen.maxX() - width - 4);
+    y = keptBetween(y, TOPBAR_H, visible.minY(), visible.maxY(), screenMargin);
+    const double x = keptBetween(region.midX() - width / 2, width, visible.minX(), visible.maxX(), screenMargin);
     return {x, y, width, TOPBAR_H};
 }
 
@@ -77,14 +100,85 @@ Rect grabberFrame(Anchor anchor, const Rect &r)
     return {};
 }
 
-Point controlBarOrigin(const Rect &region, double barWidth)
+Rect controlBarFrame(const Rect &region, Size bar, const Rect &visible)
 {
-    double x = region.midX() - barWidth / 2;
-    if (barWidth <= region.width - 16) {
-        x = std::max(x, region.minX() + 8);
-        x = std::min(x, region.maxX() - barWidth - 8);
+    double x = region.midX() - bar.width / 2;
+    if (bar.width <= region.width - 16)
+        x = keptBetween(x, bar.width, region.minX(), region.maxX(), 8);
+    x = keptBetween(x, bar.width, visible.minX(), visible.maxX(), screenMargin);
+    const double y = keptBetween(region.minY() + 8, bar.height, visible.minY(), visible.maxY(), screenMargin);
+    return {x, y, bar.width, bar.height};
+}
+
+Rect fittedOnScreen(const Rect &region, const Rect &screen)
+{
+    if (screen.isEmpty())
+        return region;
+    const double width = std::min(region.width, screen.width);
+    const double height = std::min(region.height, screen.height);
+    const double x = std::min(std::max(region.x, screen.minX()), screen.maxX() - width);
+    const double y = std::min(std::max(region.y, screen.minY()), screen.maxY() - height);
+    return {x, y, width, height};
+}
+
+Rect cutToScreen(const Rect &region, const Rect &screen)
+{
+    if (screen.isEmpty())
+        return region;
+    const Rect cut = region.intersected(screen);
+    if (cut.width < RegionModel::minSize.width || cut.height < RegionModel::minSize.height)
+        return fittedOnScreen(region, screen);
+    return cut;
+}
+
+OutsidePlacement outsidePlacement(const Rect &region, Size bar, double topBarWidth, const Rect &visible)
+{
+    const auto centredX = [&](double width) {
+        return keptBetween(region.midX() - width / 2, width, visible.minX(), visible.maxX(), screenMargin);
+    };
+    const auto fitsY = [&](double y, double height) { return fitsBetween(y, height, visible.minY(), visible.maxY()); };
+
+    OutsidePlacement out;
+    const double below = region.minY() - outsideGap - bar.height;
+    const double above = region.maxY() + outsideGap;
+    const double right = region.maxX() + outsideGap;
+    const double left = region.minX() - outsideGap - bar.width;
+    const double besideY = keptBetween(region.minY(), bar.height, visible.minY(), visible.maxY(), screenMargin);
+    enum class Side { below, above, beside, over } side = Side::over;
+    if (fitsY(below, bar.height)) {
+        out.controlBar = {centredX(bar.width), below, bar.width, bar.height};
+        side = Side::below;
+    } else if (fitsY(above, bar.height)) {
+        out.controlBar = {centredX(bar.width), above, bar.width, bar.height};
+        side = Side::above;
+    } else if (fitsBetween(right, bar.width, visible.minX(), visible.maxX())) {
+        out.controlBar = {right, besideY, bar.width, bar.height};
+        side = Side::beside;
+    } else if (fitsBetween(left, bar.width, visible.minX(), visible.maxX())) {
+        out.controlBar = {left, besideY, bar.width, bar.height};
+        side = Side::beside;
+    } else {
+        out.controlBar = controlBarFrame(region, bar, visible);
+        out.barOverRegion = true;
     }
-    return {x, region.minY() + 8};
+
+    // Where the top bar may go, best first: above the region (or above the
+    // bar that is there), then below the region (or below the bar).
+    const double barTop = out.controlBar.maxY() + screenMargin;
+    const double barBottom = out.controlBar.minY() - screenMargin - TOPBAR_H;
+    const double candidates[] = {
+        side == Side::above ? barTop : above,
+        side == Side::below ? barBottom : region.minY() - outsideGap - TOPBAR_H,
+    };
+    for (const double y : candidates) {
+        const Rect topBar {centredX(topBarWidth), y, topBarWidth, TOPBAR_H};
+        if (fitsY(y, TOPBAR_H) && !topBar.intersects(out.controlBar)
+            && !topBar.intersects(overlayFrame(region, outsideBorderReach))) {
+            out.topBar = topBar;
+            break;
+        }
+    }
+    return out;
 }
 
 FieldValues fieldValues(const Rect &region, const Rect &screen)

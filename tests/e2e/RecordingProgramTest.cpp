@@ -3,6 +3,7 @@
 #include "capture/X11TestDisplay.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QRegularExpression>
@@ -129,6 +130,60 @@ protected:
         program->setProcessEnvironment(environment());
         program->start(QStringLiteral(QUILLO_PROGRAM), arguments);
         ASSERT_TRUE(program->waitForStarted(10000));
+        clock.start();
+        errorLines.clear();
+        pendingError.clear();
+    }
+
+    // The settings the program finds at start, as the user's would be.
+    void remember(const QString &key, const QString &value) const
+    {
+        QDir().mkpath(state.filePath(QStringLiteral("config/Quillo")));
+        QFile file(state.filePath(QStringLiteral("config/Quillo/Quillo.conf")));
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write(QStringLiteral("[General]\n%1=%2\n").arg(key, value).toUtf8());
+    }
+
+    // The program's log lines as they reach standard error (the log file
+    // starts again with each recording), with when each arrived.
+    struct ErrorLine {
+        QString text;
+        qint64 atMs;
+    };
+    void readErrors(int waitMs = 20)
+    {
+        program->waitForReadyRead(waitMs);
+        pendingError += program->readAllStandardError();
+        qsizetype end;
+        while ((end = pendingError.indexOf('\n')) >= 0) {
+            errorLines.push_back({QString::fromUtf8(pendingError.left(end)), clock.elapsed()});
+            pendingError.remove(0, end + 1);
+        }
+    }
+    // When the first line containing `text` arrived; `meanwhile` runs between
+    // reads (to keep something on the screen changing).
+    std::optional<qint64> waitForError(
+        const QString &text, int timeoutMs = 10000, const std::function<void()> &meanwhile = {})
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            for (const ErrorLine &line : errorLines) {
+                if (line.text.contains(text))
+                    return line.atMs;
+            }
+            if (deadline.hasExpired() || program->state() == QProcess::NotRunning)
+                return std::nullopt;
+            if (meanwhile)
+                meanwhile();
+            readErrors(40);
+        }
+    }
+    QString errors() const
+    {
+        QString all;
+        for (const ErrorLine &line : errorLines)
+            all += line.text + QLatin1Char('\n');
+        return all;
     }
 
     // Runs a self-test mode to its end, changing `client`'s colour every
@@ -218,10 +273,37 @@ protected:
             shot, y, region.left(), region.right(), [](QRgb p) { return qGray(p) > 200; }, 24);
     }
 
+    // The bar's eight controls fully on the screen, each as wide as in
+    // `reference` (the bar seen whole): nothing cut off at an edge.
+    void expectWholeBar(
+        const std::vector<PixelRun> &controls, const std::vector<PixelRun> &reference, const std::string &where) const
+    {
+        ASSERT_EQ(controls.size(), reference.size()) << where;
+        for (size_t i = 0; i < controls.size(); ++i) {
+            EXPECT_EQ(controls[i].width(), reference[i].width()) << where << ", control " << i;
+            EXPECT_GE(controls[i].from, 0) << where;
+            EXPECT_LT(controls[i].to, screenSize.width()) << where;
+        }
+    }
+
     std::unique_ptr<X11TestDisplay> display;
     std::unique_ptr<QProcess> program;
     QTemporaryDir state;
+    QElapsedTimer clock;
+    std::vector<ErrorLine> errorLines;
+    QByteArray pendingError;
 };
+
+// Where the top bar's middle is for a region: above it, or inside its top
+// when there is no room above.
+QPoint topBarHandle(const QRect &region)
+{
+    const bool above = region.top() - 7 - 22 >= 4;
+    return {region.center().x(), above ? region.top() - 7 - 11 : region.top() + 6 + 11};
+}
+
+constexpr int recControl = 5;
+constexpr int stopControl = 6;
 
 } // namespace
 
@@ -414,6 +496,139 @@ TEST_P(RecordingProgram, CloseButtonAndCtrlQ_EndTheProgram)
     ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
     ASSERT_TRUE(program->waitForFinished(10000));
     EXPECT_EQ(program->exitCode(), 0);
+}
+
+TEST_P(RecordingProgram, TypedSizesBeyondTheScreen_AreHeldToIt_AndTheBarStaysWholeAndReachable)
+{
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    const std::vector<PixelRun> reference = barControls(screenshot(), firstRegion);
+    ASSERT_EQ(reference.size(), 8u);
+    const int barRow = firstRegion.bottom() - 8 - 23;
+
+    // W = 99999: as wide as the screen, the height and top edge kept.
+    ASSERT_TRUE(click({reference[0].mid(), barRow}));
+    ASSERT_TRUE(xdotool({"key", "ctrl+a", "type", "--delay", "30", "99999"}));
+    ASSERT_TRUE(xdotool({"key", "Tab"}));
+    const QRect wide(0, firstRegion.top(), screenSize.width(), firstRegion.height());
+    ASSERT_EQ(waitForBorder(firstRegion.center(), wide), wide);
+    std::vector<PixelRun> controls = barControls(screenshot(), wide);
+    expectWholeBar(controls, reference, "W=99999");
+
+    // Then H = 99999: the whole screen.
+    ASSERT_TRUE(click({controls[1].mid(), barRow}));
+    ASSERT_TRUE(xdotool({"key", "ctrl+a", "type", "--delay", "30", "99999"}));
+    ASSERT_TRUE(xdotool({"key", "Tab"}));
+    const QRect whole({0, 0}, screenSize);
+    ASSERT_EQ(waitForBorder(firstRegion.center(), whole), whole);
+    controls = barControls(screenshot(), whole);
+    expectWholeBar(controls, reference, "H=99999");
+
+    // The bar still has the keyboard, so Quit still works.
+    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    ASSERT_TRUE(program->waitForFinished(10000));
+    EXPECT_EQ(program->exitCode(), 0);
+}
+
+TEST_P(RecordingProgram, DragsToEachScreenEdge_StopThere_WithTheBarWhole_AndRecordWhatTheFrameShows)
+{
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    const std::vector<PixelRun> reference = barControls(screenshot(), firstRegion);
+    ASSERT_EQ(reference.size(), 8u);
+
+    // Far past each edge: the pointer itself stops at the screen's edge (and
+    // xdotool takes no negative positions), so the top needs a second drag
+    // from where the top bar has gone.
+    const int w = screenSize.width(), h = screenSize.height();
+    struct Step {
+        const char *edge;
+        QPoint by;
+        QRect expected;
+    } steps[] = {
+        {"right", {2000, 0}, {w - 640, 302, 640, 420}},
+        {"left", {-2000, 0}, {0, 302, 640, 420}},
+        {"bottom", {0, 2000}, {0, h - 420, 640, 420}},
+        {"top", {0, -2000}, {0, 18, 640, 420}},
+        {"top, again", {0, -2000}, {0, 0, 640, 420}},
+    };
+    QRect region = firstRegion;
+    for (const Step &step : steps) {
+        const QPoint from = topBarHandle(region);
+        const QPoint to(std::clamp(from.x() + step.by.x(), 0, w - 1), std::clamp(from.y() + step.by.y(), 0, h - 1));
+        ASSERT_TRUE(drag(from, to - from)) << step.edge;
+        region = step.expected;
+        ASSERT_EQ(waitForBorder(region.center(), region), region) << step.edge;
+        expectWholeBar(barControls(screenshot(), region), reference, step.edge);
+    }
+
+    // What is recorded is what the frame shows, uncut.
+    const std::vector<PixelRun> controls = barControls(screenshot(), region);
+    const int barRow = region.bottom() - 8 - 23;
+    ASSERT_TRUE(click({controls[recControl].mid(), barRow}));
+    ASSERT_TRUE(waitForError(QStringLiteral("first frame"))) << errors().toStdString();
+    ASSERT_TRUE(click({controls[stopControl].mid(), barRow}));
+    ASSERT_TRUE(waitForError(QStringLiteral("STOP tapped; engine=true"))) << errors().toStdString();
+    EXPECT_TRUE(errors().contains(QStringLiteral("sourceRect=(0.0, 0.0, 640.0, 420.0)"))) << errors().toStdString();
+    EXPECT_FALSE(errors().contains(QStringLiteral("WARN region straddles"))) << errors().toStdString();
+}
+
+TEST_P(RecordingProgram, RecordKey_StartsAndStopsARecording_WithThePointerElsewhere)
+{
+    const xcb_window_t client = display->createWindow({400, 400, 300, 200}, qRgb(40, 90, 200));
+    int tick = 0;
+    const auto animate = [&] { display->setColour(client, (++tick % 2) ? qRgb(40, 90, 200) : qRgb(200, 60, 160)); };
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    ASSERT_TRUE(waitForError(QStringLiteral("record key Ctrl+Alt+R: X11 key grab"))) << errors().toStdString();
+
+    // Nowhere near the frame.
+    ASSERT_TRUE(display->movePointer(40, 40));
+    ASSERT_TRUE(xdotool({"key", "ctrl+alt+r"}));
+    ASSERT_TRUE(waitForError(QStringLiteral("first frame"), 10000, animate)) << errors().toStdString();
+    waitForError(QStringLiteral("(never)"), 1000, animate);
+    ASSERT_TRUE(display->movePointer(1200, 1000));
+    ASSERT_TRUE(xdotool({"key", "ctrl+alt+r"}));
+    ASSERT_TRUE(waitForError(QStringLiteral("→ opening editor with"), 10000)) << errors().toStdString();
+    EXPECT_TRUE(errors().contains(QStringLiteral("record key pressed\nQuillo: STOP tapped; engine=true")))
+        << errors().toStdString();
+}
+
+TEST_P(RecordingProgram, Countdown_DelaysTheFirstFrameByItsSeconds_AndStopCancelsIt)
+{
+    remember(QStringLiteral("countdownSeconds"), QStringLiteral("3"));
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    const std::vector<PixelRun> controls = barControls(screenshot(), firstRegion);
+    ASSERT_EQ(controls.size(), 8u);
+    const int barRow = firstRegion.bottom() - 8 - 23;
+
+    // REC, then Stop during the countdown: nothing is recorded.
+    ASSERT_TRUE(click({controls[recControl].mid(), barRow}));
+    ASSERT_TRUE(waitForError(QStringLiteral("REC: countdown 3 s"))) << errors().toStdString();
+    // The number is shown large in the middle, on a dark disc.
+    const QImage during = screenshot();
+    EXPECT_TRUE(isPanel(during.pixel(firstRegion.center() - QPoint(40, 0))));
+    ASSERT_TRUE(click({controls[stopControl].mid(), barRow}));
+    ASSERT_TRUE(waitForError(QStringLiteral("REC: countdown cancelled"))) << errors().toStdString();
+    EXPECT_FALSE(waitForError(QStringLiteral("START region="), 3500)) << errors().toStdString();
+    EXPECT_FALSE(isPanel(screenshot().pixel(firstRegion.center() - QPoint(40, 0))));
+
+    // REC again, and let it run: the first frame comes three seconds later.
+    ASSERT_TRUE(click({controls[recControl].mid(), barRow}));
+    const int seen = static_cast<int>(errorLines.size());
+    ASSERT_TRUE(waitForError(QStringLiteral("first frame"), 15000)) << errors().toStdString();
+    std::optional<qint64> tapped, first;
+    for (size_t i = seen; i < errorLines.size(); ++i) {
+        if (!tapped && errorLines[i].text.contains(QStringLiteral("REC tapped")))
+            tapped = errorLines[i].atMs;
+        if (!first && errorLines[i].text.contains(QStringLiteral("first frame")))
+            first = errorLines[i].atMs;
+    }
+    ASSERT_TRUE(tapped && first) << errors().toStdString();
+    // Lines are read every 40 ms or so; the countdown cannot end early.
+    EXPECT_GE(*first - *tapped, 3000 - 50) << errors().toStdString();
+    EXPECT_LT(*first - *tapped, 3000 + 2000) << errors().toStdString();
 }
 
 // A bare server, a compositing manager that draws the screen, and a window

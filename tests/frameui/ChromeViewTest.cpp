@@ -2,6 +2,7 @@
 #include "frameui/FloatWindow.h"
 #include "frameui/GrabberView.h"
 #include "frameui/OverlayView.h"
+#include "frameui/Palette.h"
 #include "frameui/TopBarView.h"
 
 #include <QImage>
@@ -38,6 +39,38 @@ TEST(OverlayView, Shape_IsAFrameAroundTheRegion_NeverASheetOverIt)
     EXPECT_FALSE(shape.contains(QPoint(7, 200)));
     EXPECT_FALSE(shape.contains(QPoint(325, 215)));
     EXPECT_FALSE(shape.contains(QPoint(0, 200)));
+}
+
+TEST(OverlayView, OutsideBorder_PaintsNoPixelInsideTheRegion_AndTheCountdownOnlyBeforeRecording)
+{
+    OverlayView view;
+    view.setOutside(true);
+    view.setRecording(true);
+    view.resize(656, 436); // a 640 x 420 region, 8 points in
+    const QRect region(8, 8, 640, 420);
+    const auto inside = [&](const QRegion &shape) { return shape.intersects(region); };
+    EXPECT_FALSE(inside(view.shape()));
+    EXPECT_TRUE(view.shape().contains(QPoint(6, 200))); // the coloured line, 2 points out
+    EXPECT_TRUE(view.shape().contains(QPoint(1, 200))); // the dark line's outer edge
+    EXPECT_FALSE(view.shape().contains(QPoint(7, 200))); // the one-point gap
+
+    QImage painted(view.size(), QImage::Format_ARGB32_Premultiplied);
+    painted.fill(Qt::transparent);
+    view.render(&painted, QPoint(), QRegion(), QWidget::RenderFlags());
+    int touched = 0;
+    for (int y = region.top(); y <= region.bottom(); ++y) {
+        for (int x = region.left(); x <= region.right(); ++x)
+            touched += qAlpha(painted.pixel(x, y)) != 0;
+    }
+    EXPECT_EQ(touched, 0);
+    EXPECT_EQ(painted.pixel(5, 200), Palette::recRed().rgba());
+
+    // The countdown's disc lies in the region; the shell clears it before the
+    // capture starts.
+    view.setCountdown(3);
+    EXPECT_TRUE(view.shape().contains(region.center()));
+    view.setCountdown(0);
+    EXPECT_FALSE(inside(view.shape()));
 }
 
 TEST(GrabberView, Shape_CoversTheBorderThroughIt_AndTheHandleOnlyWhenDrawn)

@@ -5,6 +5,7 @@
 #include "support/TestUtil.h"
 
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -85,9 +86,9 @@ TEST_F(ControlBarTest, Fps_IsClampedToOneToSixty_AndShownClamped_BadEntryKeepsTh
 TEST_F(ControlBarTest, GeometryEntries_ChangeTheRegion_AndComeBackNormalised)
 {
     const Rect start = region->rect();
-    enter(bar->wField(), QStringLiteral("1920/2"));
-    EXPECT_EQ(region->rect(), (Rect {start.x, start.y, 960, 200}));
-    EXPECT_EQ(bar->wField()->text(), QStringLiteral("960"));
+    enter(bar->wField(), QStringLiteral("1000/2"));
+    EXPECT_EQ(region->rect(), (Rect {start.x, start.y, 500, 200}));
+    EXPECT_EQ(bar->wField()->text(), QStringLiteral("500"));
 
     enter(bar->wField(), QStringLiteral("-50"));
     EXPECT_EQ(region->rect().width, 24);
@@ -172,10 +173,52 @@ TEST_F(ControlBarTest, Buttons_CallTheirCallbacks_AndRecordingSwapsWhichIsEnable
 
 TEST_F(ControlBarTest, Reposition_PutsTheWindowInsideTheRegionsBottom)
 {
-    region->set({screen.x + 20, screen.y + 40, 1000, 300});
+    region->set({screen.x + 20, screen.y + 40, screen.width - 100, 300});
     const Rect frame = bar->window()->frame();
     EXPECT_EQ(frame.y, screen.y + 48);
     EXPECT_EQ(frame.width, bar->barWidth());
     EXPECT_EQ(frame.height, bar->barHeight());
     EXPECT_DOUBLE_EQ(frame.midX(), region->rect().midX());
+}
+
+TEST_F(ControlBarTest, EntriesTheScreenCannotHold_AreHeldToIt_AndTheFieldsSayWhatTheRegionBecame)
+{
+    const QString w = QString::number(screen.width), h = QString::number(screen.height),
+                  right = QString::number(screen.width - 300);
+    struct Case {
+        QLineEdit *field;
+        QString text;
+        QStringList shown; // W, H, X, Y afterwards
+    } cases[] = {
+        {bar->wField(), "99999", {w, "200", "0", QString::number(screen.height - 230)}},
+        {bar->hField(), "99999", {w, h, "0", "0"}},
+        {bar->wField(), "300", {"300", h, "0", "0"}},
+        {bar->xField(), "5000", {"300", h, right, "0"}},
+        // Already at the right edge: nothing changes, and the field still
+        // shows where the region is, not what was typed.
+        {bar->xField(), "5000", {"300", h, right, "0"}},
+        {bar->yField(), "-20", {"300", h, right, "0"}},
+    };
+    for (const Case &c : cases) {
+        enter(c.field, c.text);
+        const Rect r = region->rect();
+        EXPECT_EQ(r.intersected(screen), r) << c.text.toStdString();
+        EXPECT_EQ(
+            (QStringList {bar->wField()->text(), bar->hField()->text(), bar->xField()->text(), bar->yField()->text()}),
+            c.shown)
+            << c.text.toStdString();
+    }
+}
+
+TEST_F(ControlBarTest, Countdown_IsOneOfTheChoices_AndRemembered)
+{
+    const std::pair<int, int> cases[] = {{3, 3}, {7, 0}, {10, 10}, {-1, 0}};
+    for (const auto &[chosen, kept] : cases) {
+        bar->setCountdownSeconds(chosen);
+        EXPECT_EQ(ControlBar(region).countdownSeconds(), kept) << chosen; // the next frame's
+    }
+    bar->countdownMenu()->actions().at(2)->trigger();
+    EXPECT_EQ(bar->countdownSeconds(), 5);
+    EXPECT_EQ(bar->countdownButton()->toolTip(), QStringLiteral("Countdown before recording: 5 seconds"));
+    bar->setCountdownSeconds(0);
 }

@@ -6,6 +6,7 @@
 #include "frameui/GrabberView.h"
 #include "frameui/OverlayView.h"
 #include "frameui/TopBarView.h"
+#include "support/TestUtil.h"
 
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -17,6 +18,11 @@
 #include <set>
 
 namespace {
+
+void settle(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
 
 Rect centredRegion()
 {
@@ -152,16 +158,75 @@ TEST(FrameController, ShowThenCloseAll_OrdersEveryWindowInAndOut)
         EXPECT_FALSE(g.window->isVisible());
 }
 
-TEST(FrameController, AbsurdlyLargeRegion_GetsWindowsNoLargerThanTheDesktop)
+TEST(FrameController, AbsurdlyLargeRegion_IsHeldToTheScreen_AndSoAreItsWindows)
 {
     auto frame = FrameController::create(centredRegion());
     frame->show();
     const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
     frame->controlBar()->wField()->setText(QStringLiteral("9000000000000000"));
     frame->controlBar()->commit(frame->controlBar()->wField());
-    EXPECT_EQ(frame->region()->rect().width, 9e15);
+    EXPECT_EQ(frame->region()->rect().width, desktop.width());
+    EXPECT_EQ(frame->controlBar()->wField()->text(), QString::number(desktop.width()));
     EXPECT_TRUE(desktop.contains(frame->overlay()->geometry()));
     EXPECT_TRUE(desktop.contains(frame->grabbers()[0].window->geometry()));
     EXPECT_TRUE(frame->overlay()->isVisible()); // its left edge is still on screen
     frame->closeAll();
+}
+
+TEST(FrameController, ChromeOutside_LeavesTheRegionWhileRecording_AndComesBackAfter)
+{
+    for (const bool outside : {false, true}) {
+        const Rect r = centredRegion();
+        auto frame = FrameController::create(r);
+        frame->setChromeOutsideWhileRecording(outside);
+        frame->show();
+        ControlBar &bar = *frame->controlBar();
+        const Rect inside = bar.window()->frame();
+
+        frame->setRecordingVisual(true);
+        const Rect framed = FrameLayout::overlayFrame(r, FrameLayout::outsideBorderReach);
+        EXPECT_EQ(bar.window()->frame().intersects(framed), !outside) << outside;
+        EXPECT_EQ(frame->topBar()->frame().intersects(framed), false) << outside;
+        EXPECT_EQ(frame->overlayView()->outside(), outside);
+        for (const FrameController::Grabber &g : frame->grabbers())
+            EXPECT_EQ(g.window->isVisible(), !outside) << outside;
+        // Outside, the region stays where the recording is.
+        EXPECT_EQ(bar.wField()->isReadOnly(), outside);
+        frame->topBarView()->onMoveStart();
+        frame->topBarView()->onMove(40, 40);
+        EXPECT_EQ(frame->region()->rect() == r, outside) << outside;
+        frame->region()->set(r);
+
+        frame->setRecordingVisual(false);
+        EXPECT_EQ(bar.window()->frame(), inside) << outside;
+        EXPECT_FALSE(frame->overlayView()->outside());
+        EXPECT_FALSE(bar.wField()->isReadOnly());
+        for (const FrameController::Grabber &g : frame->grabbers())
+            EXPECT_TRUE(g.window->isVisible()) << outside;
+        EXPECT_TRUE(frame->topBar()->isVisible());
+        frame->closeAll();
+    }
+}
+
+TEST(FrameController, Countdown_ShowsEachSecond_ClearsTheNumberBeforeDone_AndCancelSkipsDone)
+{
+    auto frame = FrameController::create(centredRegion());
+    std::vector<int> shown;
+    int done = 0;
+    frame->startCountdown(2, [&] {
+        ++done;
+        EXPECT_EQ(frame->overlayView()->countdown(), 0); // out of the picture before the capture starts
+    });
+    ASSERT_TRUE(waitUntil([&] {
+        if (const int now = frame->overlayView()->countdown(); now > 0 && (shown.empty() || shown.back() != now))
+            shown.push_back(now);
+        return done > 0;
+    }));
+    EXPECT_EQ(shown, (std::vector<int> {2, 1}));
+
+    frame->startCountdown(1, [&] { ++done; });
+    frame->cancelCountdown();
+    settle(1300);
+    EXPECT_EQ(done, 1);
+    EXPECT_FALSE(frame->isCountingDown());
 }

@@ -20,7 +20,7 @@ TEST(FrameLayout, TopBar_FloatsAboveTheRegion_OrMovesInsideNearTheScreenTop)
         {867, 874}, // 33 points from the top: still above (874 + 22 = 896)
         {868, 840}, // 32 points from the top: inside, 6 below the top edge
         {900, 872}, // flush with the screen's top
-        {950, 922}, // above the screen: inside all the same
+        {950, 874}, // above the screen: inside, and held on the screen
     };
     for (const Case &c : cases) {
         const Rect region {400, c.regionTop - 300, 640, 300};
@@ -123,7 +123,7 @@ TEST(FrameLayout, ControlBar_SitsEightAboveTheBottom_CentredOrKeptEightInside)
         {{100, 200, 495, 420}, 480, {107.5, 208}}, // one short: centred, 7.5 from each side
     };
     for (const Case &c : cases) {
-        const Point p = controlBarOrigin(c.region, c.barWidth);
+        const Point p = controlBarFrame(c.region, {c.barWidth, 46}, screen).origin();
         EXPECT_EQ(p, c.expected) << c.region.width;
         if (c.barWidth <= c.region.width - 16) {
             EXPECT_GE(p.x, c.region.minX() + 8);
@@ -165,4 +165,92 @@ TEST(FrameLayout, Fps_HeldBetweenOneAndSixty)
     const std::pair<int64_t, int64_t> cases[] = {{0, 1}, {-5, 1}, {1, 1}, {15, 15}, {60, 60}, {61, 60}, {120, 60}};
     for (const auto &[in, out] : cases)
         EXPECT_EQ(clampedFps(in), out) << in;
+}
+
+TEST(FrameLayout, Region_IsFittedOnTheScreenWhenMovedOrTyped_AndCutWhenResized)
+{
+    const Rect second {1440, -180, 1920, 1080};
+    struct Case {
+        const char *what;
+        Rect region;
+        Rect screen;
+        Rect fitted;
+        Rect cut;
+    } cases[] = {
+        {"inside", {100, 100, 640, 420}, screen, {100, 100, 640, 420}, {100, 100, 640, 420}},
+        {"typed 99999 wide", {363, 174, 99999, 420}, screen, {0, 174, 1440, 420}, {363, 174, 1077, 420}},
+        {"past the right edge", {1000, 100, 640, 420}, screen, {800, 100, 640, 420}, {1000, 100, 440, 420}},
+        {"past the top edge", {100, 600, 640, 420}, screen, {100, 480, 640, 420}, {100, 600, 640, 300}},
+        {"off the bottom left", {-50, -30, 640, 420}, screen, {0, 0, 640, 420}, {0, 0, 590, 390}},
+        {"larger than the screen", {100, 100, 3000, 2000}, screen, {0, 0, 1440, 900}, {100, 100, 1340, 800}},
+        {"second screen", {3000, 0, 640, 420}, second, {2720, 0, 640, 420}, {3000, 0, 360, 420}},
+        // Less than the minimum would be left: fitted instead of cut.
+        {"nearly gone", {1430, 100, 640, 420}, screen, {800, 100, 640, 420}, {800, 100, 640, 420}},
+        {"no screen", {-50, 0, 640, 420}, {}, {-50, 0, 640, 420}, {-50, 0, 640, 420}},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(fittedOnScreen(c.region, c.screen), c.fitted) << c.what;
+        EXPECT_EQ(cutToScreen(c.region, c.screen), c.cut) << c.what;
+    }
+}
+
+TEST(FrameLayout, ControlBar_StaysFourPointsInsideTheVisibleArea)
+{
+    const Rect belowPanel {0, 40, 1440, 860}; // a 40-point panel along the bottom
+    struct Case {
+        const char *what;
+        Rect region;
+        Rect visible;
+        Point expected;
+    } cases[] = {
+        {"narrow region at the right edge", {1340, 100, 100, 300}, screen, {836, 108}},
+        {"narrow region at the left edge", {0, 100, 100, 300}, screen, {4, 108}},
+        {"short region at the top", {100, 870, 640, 30}, screen, {120, 850}},
+        {"region down to the screen's bottom", {100, 0, 640, 420}, screen, {120, 8}},
+        {"region behind a bottom panel", {100, 0, 640, 420}, belowPanel, {120, 44}},
+    };
+    for (const Case &c : cases) {
+        const Rect bar = controlBarFrame(c.region, {600, 46}, c.visible);
+        EXPECT_EQ(bar.origin(), c.expected) << c.what;
+        EXPECT_EQ(bar.intersected(c.visible), bar) << c.what;
+    }
+}
+
+TEST(FrameLayout, OutsidePlacement_KeepsBarAndTopBarOutTheRegionAndOnTheScreen_NearEachEdge)
+{
+    const Size bar {600, 46};
+    const double topWidth = 80;
+    struct Case {
+        const char *what;
+        Rect region;
+        Rect expectedBar;
+        std::optional<Rect> expectedTop;
+        bool over;
+    } cases[] = {
+        {"middle: bar below, top bar above", {400, 300, 640, 300}, {420, 246, 600, 46}, Rect {680, 608, 80, 22}, false},
+        {"bottom edge: bar above, top bar over it", {400, 10, 640, 300}, {420, 318, 600, 46}, Rect {680, 368, 80, 22},
+            false},
+        {"top edge: top bar below the bar", {400, 600, 640, 300}, {420, 546, 600, 46}, Rect {680, 520, 80, 22}, false},
+        {"left edge", {0, 300, 200, 300}, {4, 246, 600, 46}, Rect {60, 608, 80, 22}, false},
+        {"right edge", {1240, 300, 200, 300}, {836, 246, 600, 46}, Rect {1300, 608, 80, 22}, false},
+        {"full height: beside, no room for the top bar", {0, 0, 700, 900}, {708, 4, 600, 46}, std::nullopt, false},
+        {"full height at the right: beside on the left", {740, 0, 700, 900}, {132, 4, 600, 46}, std::nullopt, false},
+        {"whole screen: over the region", {0, 0, 1440, 900}, {420, 8, 600, 46}, std::nullopt, true},
+    };
+    for (const Case &c : cases) {
+        const OutsidePlacement p = outsidePlacement(c.region, bar, topWidth, screen);
+        EXPECT_EQ(p.controlBar, c.expectedBar) << c.what;
+        EXPECT_EQ(p.topBar, c.expectedTop) << c.what;
+        EXPECT_EQ(p.barOverRegion, c.over) << c.what;
+        // On the screen, and clear of the region and the border around it.
+        const Rect screenInside {4, 4, 1432, 892};
+        const Rect framed = overlayFrame(c.region, outsideBorderReach);
+        EXPECT_EQ(p.controlBar.intersected(screenInside), p.controlBar) << c.what;
+        EXPECT_EQ(p.controlBar.intersects(framed), c.over) << c.what;
+        if (p.topBar) {
+            EXPECT_EQ(p.topBar->intersected(screenInside), *p.topBar) << c.what;
+            EXPECT_FALSE(p.topBar->intersects(framed)) << c.what;
+            EXPECT_FALSE(p.topBar->intersects(p.controlBar)) << c.what;
+        }
+    }
 }

@@ -80,11 +80,13 @@ wait_for 15 "XWayland" xwayland_admits_us
 dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XAUTHORITY XDG_CURRENT_DESKTOP XDG_SESSION_TYPE
 
 [ -x "$XDPW_DIR/xdg-desktop-portal-wlr" ] || session_fail "$XDPW_DIR/xdg-desktop-portal-wlr is missing: run scripts/install-deps.sh"
-# No chooser: the portal streams the one output without asking.
+# No chooser: the portal streams the one output without asking, at the
+# output's rate (xdpw's own limit is lower).
 cat >"$RUN/xdpw.conf" <<EOF
 [screencast]
 output_name=HEADLESS-1
 chooser_type=none
+max_fps=60
 EOF
 "$XDPW_DIR/xdg-desktop-portal-wlr" -c "$RUN/xdpw.conf" -l INFO >"$DIR/log/xdg-desktop-portal-wlr.log" 2>&1 &
 wait_for 15 "xdg-desktop-portal-wlr" bus_has_name org.freedesktop.impl.portal.desktop.wlr

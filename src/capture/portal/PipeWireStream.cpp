@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -63,6 +64,7 @@ bool samePixels(const QImage &a, const QImage &b)
 struct PipeWireStream::Impl {
     PipeWireStream::Target target;
     CaptureSink sink;
+    std::function<void()> onFirstBuffer;
 
     pw_thread_loop *loop = nullptr;
     pw_context *context = nullptr;
@@ -154,13 +156,15 @@ const pw_stream_events streamEvents = [] {
 
 } // namespace
 
-std::unique_ptr<PipeWireStream> PipeWireStream::open(const Target &target, CaptureSink sink, QString *error)
+std::unique_ptr<PipeWireStream> PipeWireStream::open(
+    const Target &target, CaptureSink sink, QString *error, std::function<void()> onFirstBuffer)
 {
     static std::once_flag initialised;
     std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
     auto impl = std::make_unique<Impl>();
     impl->target = target;
     impl->sink = std::move(sink);
+    impl->onFirstBuffer = std::move(onFirstBuffer);
     if (!impl->connect(error))
         return nullptr;
     return std::unique_ptr<PipeWireStream>(new PipeWireStream(std::move(impl)));
@@ -298,6 +302,8 @@ void PipeWireStream::Impl::process()
     pw_buffer *b = pw_stream_dequeue_buffer(stream);
     if (!b)
         return;
+    if (onFirstBuffer)
+        std::exchange(onFirstBuffer, nullptr)();
     handle(b->buffer);
     pw_stream_queue_buffer(stream, b);
 }

@@ -5,6 +5,7 @@
 #include <QRectF>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // Reads one screencast node of a PipeWire remote (what the ScreenCast portal
@@ -27,8 +28,11 @@ public:
         int fps = 15;
     };
 
-    // Connected and streaming, or nullptr with `error` set. Any thread.
-    static std::unique_ptr<PipeWireStream> open(const Target &target, CaptureSink sink, QString *error);
+    // Connected, or nullptr with `error` set. `onFirstBuffer` runs once, on
+    // the stream's thread, when the first buffer arrives: only then is the
+    // desktop sending pictures. Any thread.
+    static std::unique_ptr<PipeWireStream> open(
+        const Target &target, CaptureSink sink, QString *error, std::function<void()> onFirstBuffer = {});
     // Disconnects; no frame or end notice is sent once it returns. Not on the
     // stream's own thread.
     ~PipeWireStream();

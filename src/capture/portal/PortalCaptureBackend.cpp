@@ -5,6 +5,9 @@
 
 #include <QSettings>
 #include <QThread>
+#include <QTimer>
+
+#include <utility>
 
 namespace {
 
@@ -137,7 +140,7 @@ CaptureBackend::StreamOrError PortalCaptureBackend::createStream(const CaptureRe
         request.pixels.height() / scale);
     const double logicalWidth = request.screenSize.width() > 0 ? request.screenSize.width() : screen->geometry.width();
     auto stream = std::make_shared<PortalCaptureStream>(
-        weak_from_this(), screen->id, region, logicalWidth, request.fps, std::move(sink));
+        weak_from_this(), screen->id, region, logicalWidth, request.fps, std::move(sink), m_firstPictureWaitMs);
     post([weakStream = std::weak_ptr<PortalCaptureStream>(stream)](ScreenCastPortal &portal) {
         portal.onClosed = [weakStream] {
             if (auto s = weakStream.lock())
@@ -150,14 +153,34 @@ CaptureBackend::StreamOrError PortalCaptureBackend::createStream(const CaptureRe
 // ---- PortalCaptureStream
 
 PortalCaptureStream::PortalCaptureStream(std::weak_ptr<PortalCaptureBackend> backend, uint32_t nodeId, QRectF region,
-    double logicalWidth, int fps, CaptureSink sink)
+    double logicalWidth, int fps, CaptureSink sink, int firstPictureWaitMs)
     : m_backend(std::move(backend))
     , m_nodeId(nodeId)
     , m_region(region)
     , m_logicalWidth(logicalWidth)
     , m_fps(fps)
     , m_sink(std::move(sink))
+    , m_firstPictureWaitMs(firstPictureWaitMs)
 {
+}
+
+void PortalCaptureStream::PendingStart::set(CaptureCompletion completion)
+{
+    std::lock_guard lock(m_mutex);
+    m_completion = std::move(completion);
+}
+
+bool PortalCaptureStream::PendingStart::answer(const std::optional<CaptureFailure> &error)
+{
+    CaptureCompletion completion;
+    {
+        std::lock_guard lock(m_mutex);
+        completion = std::exchange(m_completion, nullptr);
+    }
+    if (!completion)
+        return false;
+    completion(error);
+    return true;
 }
 
 PortalCaptureStream::~PortalCaptureStream()
@@ -188,10 +211,12 @@ void PortalCaptureStream::start(CaptureCompletion completion)
     auto backend = m_backend.lock();
     if (!backend)
         return;
-    backend->post([self = shared_from_this(), backend, completion = std::move(completion)](ScreenCastPortal &portal) {
-        portal.openPipeWireRemote([self, backend, completion](int fd, std::optional<CaptureFailure> error) {
+    m_start->set(std::move(completion));
+    backend->post([self = shared_from_this(), backend](ScreenCastPortal &portal) {
+        ScreenCastPortal *timers = &portal;
+        portal.openPipeWireRemote([self, backend, timers](int fd, std::optional<CaptureFailure> error) {
             if (error) {
-                completion(error);
+                self->m_start->answer(error);
                 return;
             }
             PipeWireStream::Target target;
@@ -201,14 +226,24 @@ void PortalCaptureStream::start(CaptureCompletion completion)
             target.logicalWidth = self->m_logicalWidth;
             target.fps = self->m_fps;
             CaptureSink sink = self->m_sink;
-            sink.onEnded = [quiet = self->m_quiet, onEnded = self->m_sink.onEnded](const CaptureFailure &f) {
+            sink.onEnded = [start = self->m_start, quiet = self->m_quiet, onEnded = self->m_sink.onEnded](
+                               const CaptureFailure &f) {
+                // Disconnected on request: not the desktop's doing.
+                if (quiet->load())
+                    return;
+                // Ended before its first picture: the start failed.
+                if (start->answer(f)) {
+                    quiet->store(true);
+                    return;
+                }
                 if (!quiet->exchange(true) && onEnded)
                     onEnded(f);
             };
+            const auto started = [start = self->m_start] { start->answer(std::nullopt); };
             QString message;
-            std::unique_ptr<PipeWireStream> pipewire = PipeWireStream::open(target, std::move(sink), &message);
+            std::unique_ptr<PipeWireStream> pipewire = PipeWireStream::open(target, std::move(sink), &message, started);
             if (!pipewire) {
-                completion(failure(pipeWire, message));
+                self->m_start->answer(failure(pipeWire, message));
                 return;
             }
             bool stopped = false;
@@ -229,7 +264,7 @@ void PortalCaptureStream::start(CaptureCompletion completion)
             }
             if (!stopped && !token.isEmpty())
                 settings().setValue(PortalCaptureBackend::restoreTokenKey, token);
-            completion(std::nullopt);
+            QTimer::singleShot(self->m_firstPictureWaitMs, timers, started);
         });
     });
 }
@@ -247,9 +282,13 @@ void PortalCaptureStream::stop(CaptureCompletion completion)
         pipewire = std::move(m_pipewire);
     }
     // Stopping joins the PipeWire thread: never on that thread, and not on
-    // the caller's, which may be the engine's queue.
-    auto finish = [pipewire = std::shared_ptr<PipeWireStream>(std::move(pipewire)), completion, wasRunning](
-                      ScreenCastPortal &portal) mutable {
+    // the caller's, which may be the engine's queue. A start still waiting
+    // for its first picture is answered first: it was made.
+    auto finish = [start = m_start, pipewire = std::shared_ptr<PipeWireStream>(std::move(pipewire)), completion,
+                      wasRunning](ScreenCastPortal &portal) mutable {
+        start->answer(wasRunning ? std::nullopt
+                                 : std::optional<CaptureFailure>(failure(
+                                     notRunning, QStringLiteral("The recording was stopped before it started."))));
         pipewire.reset();
         portal.close();
         if (completion) {

@@ -169,6 +169,16 @@ bool FakePortal::handleMessage(const QDBusMessage &message, const QDBusConnectio
     };
     auto options = [&](int index) { return qdbus_cast<QVariantMap>(args.value(index)); };
 
+    // Only the ScreenCast portal: a program that also asks for others (the
+    // GlobalShortcuts portal) finds none, as on a desktop without them.
+    const QString interface = message.interface() == QLatin1String("org.freedesktop.DBus.Properties")
+        ? args.value(0).toString()
+        : message.interface();
+    if (!interface.startsWith(QLatin1String("org.freedesktop.portal."))
+        || !QStringList({"ScreenCast", "Request", "Session"}).contains(interface.mid(23))) {
+        connection.send(message.createErrorReply(QDBusError::UnknownInterface, interface));
+        return true;
+    }
     if (message.interface() == QLatin1String("org.freedesktop.DBus.Properties") && member == QLatin1String("Get")) {
         const QString property = args.value(1).toString();
         const uint value = property == QLatin1String("AvailableCursorModes") ? cursorModes : 1u | 2u;

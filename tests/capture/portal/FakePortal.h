@@ -31,7 +31,7 @@ private:
 // The desktop's ScreenCast portal as the program sees it on the bus: the
 // ScreenCast interface with its properties, Request objects answering with
 // Response, Session objects that can be closed, and a PipeWire remote. What it
-// answers is scripted; what it was asked is recorded.
+// answers is scripted; what it was asked is recorded. It offers no other portal.
 class FakePortal : public QDBusVirtualObject {
     Q_OBJECT
 

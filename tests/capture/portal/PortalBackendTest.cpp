@@ -70,6 +70,15 @@ protected:
         return result;
     }
 
+    // The fake's stream never sends a picture, as a still screen on a
+    // desktop that sends only changes: the start need not wait long for one.
+    std::shared_ptr<PortalCaptureBackend> makeBackend() const
+    {
+        auto backend = std::make_shared<PortalCaptureBackend>(client);
+        backend->setFirstPictureWait(50);
+        return backend;
+    }
+
     GifProjectRef stop(const std::shared_ptr<CaptureEngine> &engine)
     {
         bool done = false;
@@ -97,7 +106,7 @@ TEST_F(PortalBackend, FirstRecording_AsksForAMonitorWithTheCursor_ThenKeepsTheCh
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE(round);
         fake->newRestoreToken = QStringLiteral("token-%1").arg(round);
-        auto backend = std::make_shared<PortalCaptureBackend>(client);
+        auto backend = makeBackend();
         EXPECT_FALSE(backend->canExcludeWindows());
         EXPECT_TRUE(backend->needsConsent());
         auto engine = std::make_shared<CaptureEngine>(backend);
@@ -145,7 +154,7 @@ TEST_F(PortalBackend, DialogCancelledOrRefused_FailsTheStart_WithNoSessionLeft_A
             .setValue(PortalCaptureBackend::restoreTokenKey, QStringLiteral("old"));
         fake->startResponse = c.response;
         fake->calls.clear();
-        auto engine = std::make_shared<CaptureEngine>(std::make_shared<PortalCaptureBackend>(client));
+        auto engine = std::make_shared<CaptureEngine>(makeBackend());
         auto started = start(engine);
         ASSERT_TRUE(waitUntil([&] { return started->called; }));
         ASSERT_TRUE(started->error);
@@ -164,7 +173,7 @@ TEST_F(PortalBackend, DialogCancelledOrRefused_FailsTheStart_WithNoSessionLeft_A
 TEST_F(PortalBackend, StopDuringTheDialog_ClosesItAndTheSession)
 {
     fake->holdStart = true;
-    auto engine = std::make_shared<CaptureEngine>(std::make_shared<PortalCaptureBackend>(client));
+    auto engine = std::make_shared<CaptureEngine>(makeBackend());
     auto started = start(engine);
     ASSERT_TRUE(waitUntil([&] { return fake->calls.contains(QStringLiteral("Start")); }));
     EXPECT_FALSE(stop(engine));
@@ -182,7 +191,7 @@ TEST_F(PortalBackend, StopDuringTheDialog_ClosesItAndTheSession)
 
 TEST_F(PortalBackend, DesktopEndingTheSession_EndsTheRecording)
 {
-    auto engine = std::make_shared<CaptureEngine>(std::make_shared<PortalCaptureBackend>(client));
+    auto engine = std::make_shared<CaptureEngine>(makeBackend());
     std::optional<CaptureFailure> ended;
     engine->onStreamEnded = [&](const CaptureFailure &f) { ended = f; };
     auto started = start(engine);
@@ -193,4 +202,35 @@ TEST_F(PortalBackend, DesktopEndingTheSession_EndsTheRecording)
     EXPECT_EQ(ended->description(), QStringLiteral("The desktop stopped sharing the screen."));
     EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
     EXPECT_FALSE(stop(engine));
+}
+
+// A desktop may take seconds to send a new stream's first picture; the
+// recording's time must not run before it. Without one, the start counts as
+// made after the wait, or at once when Stop comes first.
+TEST_F(PortalBackend, Start_WaitsForTheFirstPicture_UntilTheWaitEndsOrStopComes)
+{
+    struct Case {
+        const char *name;
+        bool stopEarly;
+    } cases[] = {{"the wait ends", false}, {"Stop comes", true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto backend = std::make_shared<PortalCaptureBackend>(client);
+        backend->setFirstPictureWait(1500);
+        auto engine = std::make_shared<CaptureEngine>(backend);
+        auto started = start(engine);
+        ASSERT_TRUE(waitUntil([&] { return fake->calls.contains(QStringLiteral("OpenPipeWireRemote")); }));
+        waitUntil([] { return false; }, 300);
+        EXPECT_FALSE(started->called) << "answered before any picture came";
+        if (c.stopEarly) {
+            EXPECT_FALSE(stop(engine));
+            EXPECT_TRUE(started->called);
+        } else {
+            EXPECT_TRUE(waitUntil([&] { return started->called; }, 5000));
+            EXPECT_FALSE(stop(engine));
+        }
+        EXPECT_FALSE(started->error) << started->error->toString().toStdString();
+        EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
+        fake->calls.clear();
+    }
 }
