@@ -2,7 +2,7 @@
 # Builds the benchmarks in Release, runs every one of them and prints one
 # table (also written to <results>/table.md). See bench/README.md.
 #
-#   bench/run.sh            the default run (about 8 minutes on 2 cores)
+#   bench/run.sh            the default run (about 13 minutes on 2 cores; the frame store takes 5)
 #   bench/run.sh --quick    the 640 x 420 clips at quality high only
 #   bench/run.sh --full     every clip at every quality at both sizes (an hour or more)
 #
@@ -39,7 +39,7 @@ step() { printf '\n== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)" >&2; }
 
 step "Release build in $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j "$jobs" --target clip_generator export_bench capture_bench recording_bench editor_bench \
+cmake --build "$build" -j "$jobs" --target clip_generator export_bench capture_bench recording_bench editor_bench store_bench \
     >/dev/null
 
 case $mode in
@@ -113,6 +113,9 @@ xvfb-run -a "${screen[@]}" /usr/bin/time -v -o "$out/recording.time" "$bin/captu
 step "Editing: 3,000-frame operations"
 QT_QPA_PLATFORM=offscreen "$bin/editor/editor_bench" --benchmark_out="$out/editor.json" \
     --benchmark_out_format=json >&2
+
+step "Frame store: memory, writes and reads on the clips at 1280 x 840 and 1920 x 1080"
+QT_QPA_PLATFORM=offscreen "$bin/store/store_bench" --benchmark_out="$out/store.json" --benchmark_out_format=json >&2
 
 step "Decoding every file and comparing it with its source frames"
 {

@@ -13,6 +13,8 @@ PACKAGES=(
   libgif-dev libimagequant-dev
   # recording on Wayland: the PipeWire client library (the portal is QtDBus)
   libpipewire-0.3-dev
+  # the frame store: zstd for the pictures, zlib's CRC-32 for the records
+  libzstd-dev zlib1g-dev
   # run: the external encoders (gifski below, through npm)
   ffmpeg
   # tests: GoogleTest, an X server, real input, output checks

@@ -7,6 +7,7 @@ Reads what bench/run.sh left in its results folder:
   recording.jsonl  recording_bench, one JSON object per region size
   recording.time   /usr/bin/time -v of the recording run
   editor.json      editor_bench (Google Benchmark JSON)
+  store.json       store_bench (Google Benchmark JSON)
 and decodes every exported file to compare it with its source frames
 (gifquality.py). Every ratio compares two figures of this same run.
 
@@ -251,6 +252,67 @@ def editor_rows(results):
             for name, label in labels.items() if name in runs]
 
 
+# The frame store's goals: resident memory per kept frame as a share of the
+# frame's pixel bytes, and reading one full-HD frame back.
+STORE_MEMORY_GOALS = {"typing": 0.02, "scrolling": 0.10}
+STORE_MEMORY_CEILING = 0.60
+STORE_DECODE_GOAL_S = 0.010
+
+
+def fmt_share(ratio):
+    return f"{ratio * 100:.2f} %" if ratio < 0.1 else f"{ratio * 100:.1f} %"
+
+
+def store_rows(results, checks):
+    runs = benchmarks(load_json(os.path.join(results, "store.json")))
+    rows = []
+    clips = sorted((name.split("/", 1)[1] for name in runs if name.startswith("BM_StoreClip/")), key=clip_order)
+    for clip in clips:
+        b = runs[f"BM_StoreClip/{clip}"]
+        kind, size = clip.split("-")
+        width, height = size.split("x")
+        subject = clip.replace("-", " ")
+        raw = b["raw_bytes"]
+        copy = runs.get(f"BM_Memcpy/{width}/{height}")
+        def vs_copy(s):
+            return f"{s / seconds(copy):.1f}× memcpy" if copy else ""
+        rss, disk = b["rss_ratio"], b["disk_ratio"]
+        goal = STORE_MEMORY_GOALS.get(kind, STORE_MEMORY_CEILING)
+        rows.append(["store", subject, "resident memory per kept frame (growth / frames)", "",
+                     fmt_bytes(rss * raw), "", f"{fmt_share(rss)} of the pixel bytes (goal ≤ {fmt_share(goal)})"])
+        rows.append(["store", subject, "stored on disk per frame", "", fmt_bytes(disk * raw), "",
+                     f"{fmt_share(disk)} of the pixel bytes; {int(b['key_frames'])} key frames of {int(b['frames'])}"])
+        rows.append(["store", subject, "append on the caller's thread (median)",
+                     fmt_time(b["append_median_s"]) + " per frame", "", "", vs_copy(b["append_median_s"])])
+        rows.append(["store", subject, "compress + write, CPU per frame (all threads)",
+                     fmt_time(b["write_cpu_per_frame_s"]) + " per frame",
+                     f"{1 / b['write_wall_per_frame_s']:.0f} frames/s written", "", vs_copy(b["write_cpu_per_frame_s"])])
+        cpu = b.get("decode_random_cpu_s")
+        rows.append(["store", subject, "read one frame, nothing cached (mean / worst of 60)",
+                     f"{fmt_time(b['decode_random_mean_s'])} / {fmt_time(b['decode_random_worst_s'])}"
+                     + (f" (CPU {fmt_time(cpu)} mean)" if cpu else ""), "", "", ""])
+        rows.append(["store", subject, "read every frame in order (decoded cache)",
+                     fmt_time(b["decode_playing_s"]) + " per frame", "", "", ""])
+        ok = rss <= goal and rss <= STORE_MEMORY_CEILING
+        checks.append(f"{'PASS' if ok else 'FAIL'} store {clip}: resident {fmt_share(rss)} per kept frame "
+                      f"(goal ≤ {fmt_share(goal)}), {fmt_share(disk)} on disk")
+        if size == "1920x1080":
+            mean = b["decode_random_mean_s"]
+            cpu_text = f", CPU {fmt_time(cpu)}" if cpu else ""
+            checks.append(f"{'PASS' if mean < STORE_DECODE_GOAL_S else 'FAIL'} store {clip}: one frame read in "
+                          f"{fmt_time(mean)}{cpu_text} on average with nothing cached (goal < 10 ms)")
+    for name, b in sorted(runs.items()):
+        if name.startswith("BM_Memcpy/"):
+            _, width, height = name.split("/")
+            rows.append(["store", f"{width}x{height}", "memcpy of one frame", fmt_time(seconds(b)), "", "", ""])
+    for op, label in (("crop", "crop every frame"), ("resize", "resize every frame to 320 x 210")):
+        b = runs.get(f"BM_TransformAll/{op}")
+        if b:
+            rows.append(["store", "3,000 frames 640x420", f"{label}, new frames through the store",
+                         fmt_time(seconds(b)), "", "", ""])
+    return rows
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("results")
@@ -261,7 +323,7 @@ def main():
     checks = []
     memory = []
     rows = export_rows(args.results, args.clips, args.jobs, checks) + capture_rows(args.results, memory)
-    rows += memory + editor_rows(args.results)
+    rows += memory + editor_rows(args.results) + store_rows(args.results, checks)
     header = ["Area", "Subject", "Case", "Time", "Result", "SSIM mean / worst / PSNR", "Ratio (same run)"]
     lines = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
     lines += ["| " + " | ".join(row) + " |" for row in rows]

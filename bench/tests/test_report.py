@@ -100,3 +100,34 @@ class TargetsTest(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class StoreTest(unittest.TestCase):
+    """The frame store's goals: resident memory per kept frame (typing 2 %,
+    scrolling 10 %, every clip 60 %) and one full-HD frame read in 10 ms."""
+
+    def checks(self, clips):
+        with tempfile.TemporaryDirectory() as results:
+            doc = {"benchmarks": [run("BM_Memcpy/1920/1080", 2.0)]}
+            for clip, (rss, decode_s) in clips.items():
+                doc["benchmarks"].append(run(f"BM_StoreClip/{clip}/iterations:1", 100, frames=300, raw_bytes=8294400,
+                                             rss_ratio=rss, disk_ratio=rss * 2, key_frames=5, append_median_s=1e-6,
+                                             write_cpu_per_frame_s=4e-3, write_wall_per_frame_s=5e-3,
+                                             decode_random_mean_s=decode_s, decode_random_worst_s=decode_s * 2,
+                                             decode_playing_s=1e-3))
+            with open(os.path.join(results, "store.json"), "w") as f:
+                json.dump(doc, f)
+            checks = []
+            rows = report.store_rows(results, checks)
+            return rows, checks
+
+    def test_each_clip_meets_its_own_goal(self):
+        rows, checks = self.checks({"typing-1920x1080": (0.019, 0.009), "scrolling-1920x1080": (0.11, 0.004),
+                                    "video-1920x1080": (0.59, 0.011)})
+        self.assertEqual([c.split()[0] for c in checks], ["PASS", "PASS", "FAIL", "PASS", "PASS", "FAIL"])
+        cpu = [r for r in rows if "CPU per frame" in r[2]]
+        self.assertEqual(cpu[0][-1], "2.0× memcpy")  # 4 ms against a 2 ms copy of the same frame
+
+    def test_no_clip_may_pass_the_ceiling(self):
+        _, checks = self.checks({"video-1280x840": (0.61, 0.001)})
+        self.assertEqual([c.split()[0] for c in checks], ["FAIL"])

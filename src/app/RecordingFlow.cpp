@@ -172,6 +172,14 @@ void AppDelegate::stopRecording()
             Log::write(QStringLiteral("→ opening editor with ") + QString::number(project->frames.size())
                 + QStringLiteral(" frames"));
             self->openEditor(project);
+            // The user did not press Stop: say why the recording is shorter.
+            if (endedBy && !isSelfTest()) {
+                Log::write(QStringLiteral("→ recording ended early: ") + endedBy->description());
+                self->showAlert(QStringLiteral("Recording ended early"),
+                    endedBy->description()
+                        + QStringLiteral(" The editor has the %1 frames recorded until then.")
+                              .arg(project->frames.size()));
+            }
             return;
         }
         Log::write(QStringLiteral("→ No frames; showing alert"));

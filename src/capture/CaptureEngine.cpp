@@ -5,6 +5,7 @@
 #include "base/Rounding.h"
 #include "capture/CaptureBackendFactory.h"
 #include "capture/CaptureGeometry.h"
+#include "capture/MemoryHeadroom.h"
 
 #include <QDebug>
 #include <QStringList>
@@ -85,7 +86,8 @@ CaptureEngine::CaptureEngine()
 }
 
 CaptureEngine::CaptureEngine(std::shared_ptr<CaptureBackend> backend)
-    : m_backend(std::move(backend))
+    : memoryHeadroom(&MemoryHeadroom::bytes)
+    , m_backend(std::move(backend))
     , m_queue(makeSharedSerialQueue(appIdentifier + QStringLiteral(".capture")))
 {
 }
@@ -348,6 +350,16 @@ void CaptureEngine::intake(CaptureFrame frame)
         m_capped = true;
         if (onAutoStop)
             postToMain(onAutoStop);
+        return;
+    }
+    const QImage &kept = m_captured.back().image;
+    const std::optional<int64_t> room = memoryHeadroom ? memoryHeadroom() : std::nullopt;
+    if (room && *room < MemoryHeadroom::reserveFor(kept.sizeInBytes())) {
+        Log::write(QStringLiteral("memory low: %1 MB left after %2 frames").arg(*room / (1024 * 1024)).arg(n));
+        m_stopping = true;
+        if (m_stream)
+            m_stream->stop({});
+        streamEnded(CaptureError::lowMemory);
     }
 }
 

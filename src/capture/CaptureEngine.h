@@ -52,6 +52,11 @@ public:
     bool variableFrameRate = true;
     // Intake stops by itself after this many kept frames and fires onAutoStop.
     int64_t maxFrames = 3000;
+    // How much more memory the process may take (MemoryHeadroom::bytes).
+    // Below the reserve for the frames' size the recording ends itself, as a
+    // stream that ended would (onStreamEnded with CaptureError::lowMemory),
+    // keeping what it has. Tests put in their own measure. Capture queue.
+    std::function<std::optional<int64_t>()> memoryHeadroom;
     // GUI thread, after every kept frame, with the count kept so far.
     std::function<void(int64_t)> onFrame;
     // GUI thread, once, when maxFrames is reached.

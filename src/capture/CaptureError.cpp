@@ -15,6 +15,8 @@ QString describe(CaptureError error)
     switch (error) {
     case CaptureError::noDisplay:
         return QStringLiteral("No display is available to record. (Quillo.CaptureError error 0.)");
+    case CaptureError::lowMemory:
+        return QStringLiteral("Memory was running low, so the recording stopped before it ran out.");
     case CaptureError::screenNotShared:
         return QStringLiteral("The frame is on a screen that was not chosen for sharing. Press REC again and share the "
                               "screen the frame is on.");
@@ -42,7 +44,7 @@ std::optional<CaptureError> CaptureFailure::captureError() const
 {
     if (m_domain != captureErrorDomain())
         return std::nullopt;
-    for (CaptureError error : {CaptureError::noDisplay, CaptureError::screenNotShared}) {
+    for (CaptureError error : {CaptureError::noDisplay, CaptureError::screenNotShared, CaptureError::lowMemory}) {
         if (m_code == static_cast<int64_t>(error))
             return error;
     }

@@ -11,6 +11,9 @@ enum class CaptureError {
     noDisplay,
     // The region's screen is not among those the user chose to share.
     screenNotShared,
+    // Memory ran low while recording: the recording ended itself to keep
+    // what it had.
+    lowMemory,
 };
 
 // Any failure a capture start can report: the engine's own `CaptureError`, or

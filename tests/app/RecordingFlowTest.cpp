@@ -215,12 +215,17 @@ TEST_F(RecordingFlow, StreamEndingByItself_EndsTheRecording_WithTheFramesSoFar)
     app.startRecording();
     ASSERT_TRUE(waitUntil([&] { return !service->streams().empty() && service->streams()[0]->isRunning(); }));
     ASSERT_TRUE(waitUntil([&] { return app.frame->topBarView()->label().startsWith(QStringLiteral("● REC   ")); }));
-    service->streams()[0]->fail(SyntheticCaptureBackend::syntheticError(QStringLiteral("stream interrupted")));
-    ASSERT_TRUE(waitUntil([&] { return LogRecorder::linesStartingWith("→ ").size() == 1; }));
+    const CaptureFailure ended = SyntheticCaptureBackend::syntheticError(QStringLiteral("stream interrupted"));
+    service->streams()[0]->fail(ended);
+    ASSERT_TRUE(waitUntil([&] { return LogRecorder::linesStartingWith("→ opening editor with ").size() == 1; }));
     EXPECT_EQ(app.engine, nullptr);
     EXPECT_TRUE(logged(QStringLiteral("STOP tapped; engine=true")));
-    EXPECT_EQ(LogRecorder::linesStartingWith("→ opening editor with ").size(), 1);
-    EXPECT_TRUE(alerts.empty());
+    // The editor opens on what was kept, and the user learns why it ended.
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].title, QStringLiteral("Recording ended early"));
+    const QString frames = LogRecorder::linesStartingWith("→ opening editor with ").value(0).section(' ', 4, 4);
+    EXPECT_EQ(alerts[0].text,
+        ended.description() + QStringLiteral(" The editor has the %1 frames recorded until then.").arg(frames));
 }
 
 TEST_F(RecordingFlow, StreamEndingBeforeAnyFrame_SaysWhy)

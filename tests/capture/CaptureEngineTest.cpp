@@ -2,6 +2,7 @@
 
 #include "base/MainThread.h"
 #include "capture/CaptureEngine.h"
+#include "capture/MemoryHeadroom.h"
 #include "capture/synthetic/SyntheticCaptureBackend.h"
 #include "support/TestUtil.h"
 
@@ -562,6 +563,34 @@ TEST_F(CaptureEngineTest, MaxFrames_StopsIntakeAtExactlyThatMany_AndFiresAutoSto
     EXPECT_EQ(project->frames.size(), 3u);
     EXPECT_EQ(counts, (std::vector<int64_t> {1, 2, 3}));
     EXPECT_EQ(autoStops, 1);
+}
+
+TEST_F(CaptureEngineTest, LowMemory_EndsTheRecordingWhileThereIsRoom_KeepingEveryFrameSoFar)
+{
+    auto engine = makeEngine();
+    // Plenty of room after the first two frames; after the third, less than
+    // the reserve.
+    std::atomic<int> measured {0};
+    engine->memoryHeadroom = [&]() -> std::optional<int64_t> {
+        return ++measured < 3 ? MemoryHeadroom::reserveFor(0) * 4 : MemoryHeadroom::reserveFor(0);
+    };
+    std::vector<int64_t> counts;
+    std::vector<CaptureFailure> endings;
+    engine->onFrame = [&](int64_t n) { counts.push_back(n); };
+    engine->onStreamEnded = [&](const CaptureFailure &f) { endings.push_back(f); };
+    startAndWait(engine);
+    deliver({frameAt(1.0), frameAt(1.1), frameAt(1.2), frameAt(1.3), frameAt(1.4)});
+    ASSERT_TRUE(waitUntil([&] { return endings.size() == 1; }));
+    EXPECT_EQ(endings[0].captureError(), CaptureError::lowMemory);
+    EXPECT_EQ(endings[0].description(),
+        QStringLiteral("Memory was running low, so the recording stopped before it ran out."));
+    GifProjectRef project = stopAndWait(engine);
+    ASSERT_TRUE(project);
+    // The third frame was kept, then nothing more; the counter never went
+    // past what was kept.
+    EXPECT_EQ(project->frames.size(), 3u);
+    EXPECT_EQ(counts, (std::vector<int64_t> {1, 2, 3}));
+    EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
 }
 
 TEST_F(CaptureEngineTest, Intake_KeepsOnlyUsableScreenFrames_AndCountsWhatItSaw)

@@ -29,8 +29,8 @@ constexpr int RECORDINGS = 10;
 
 bool click(QPoint p)
 {
-    return QProcess::execute(QStringLiteral("xdotool"),
-               {"mousemove", QString::number(p.x()), QString::number(p.y()), "click", "1"})
+    return QProcess::execute(
+               QStringLiteral("xdotool"), {"mousemove", QString::number(p.x()), QString::number(p.y()), "click", "1"})
         == 0;
 }
 
@@ -138,9 +138,8 @@ TEST_F(RecordingChromeE2E, NoFrameOverAShapedWindowShowsTheFramesColours)
         {QStringLiteral("-geometry"),
             QStringLiteral("%1x%2+%3+%4").arg(area.width()).arg(area.height()).arg(area.x()).arg(area.y())});
     ASSERT_TRUE(eyes.waitForStarted());
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"),
-                  {"search", "--sync", "--onlyvisible", "--class", "xeyes"}),
-        0);
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("xdotool"), {"search", "--sync", "--onlyvisible", "--class", "xeyes"}), 0);
     settle(200);
     showFrame();
     recordRepeatedly(*app);
