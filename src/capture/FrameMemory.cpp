@@ -3,24 +3,43 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdint>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
 
-constexpr size_t hugePage = size_t(2) << 20;
-// Released blocks kept for reuse: enough for a grab in flight and the one
-// after it.
-constexpr size_t keptBlocks = 2;
+// Smaller pictures come from the heap as usual.
+constexpr size_t pooledFrom = size_t(256) << 10;
+// Blocks kept ready: a few frames' worth, so that a burst of changed frames
+// does not outrun the thread that fills them.
+constexpr size_t readyBlocks = 4;
+// With no frame asked for this long, the ready blocks are given back.
+constexpr auto idleRelease = std::chrono::seconds(3);
 
 struct Block {
     void *address = nullptr;
     size_t length = 0;
 };
 
-std::mutex g_mutex;
-std::vector<Block> g_released; // guarded by g_mutex
+// Never destroyed: frames may be released, and the filling thread runs, until
+// the process ends.
+struct Pool {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<Block> ready; // all of `wanted` bytes
+    size_t wanted = 0;
+    std::chrono::steady_clock::time_point lastUse;
+    bool filling = false;
+};
+
+Pool &pool()
+{
+    static Pool *p = new Pool;
+    return *p;
+}
 
 size_t pageRounded(size_t bytes)
 {
@@ -28,41 +47,72 @@ size_t pageRounded(size_t bytes)
     return (bytes + page - 1) / page * page;
 }
 
-// `length` bytes starting on a 2 MiB boundary, or nullptr.
-void *mapAligned(size_t length)
+void *map(size_t length, bool populate)
 {
-    void *raw = mmap(nullptr, length + hugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED)
-        return nullptr;
-    const auto start = reinterpret_cast<uintptr_t>(raw);
-    const uintptr_t aligned = (start + hugePage - 1) & ~(hugePage - 1);
-    if (aligned > start)
-        munmap(raw, aligned - start);
-    const uintptr_t end = start + length + hugePage;
-    if (end > aligned + length)
-        munmap(reinterpret_cast<void *>(aligned + length), end - (aligned + length));
-    void *block = reinterpret_cast<void *>(aligned);
-    // Only advice: without transparent huge pages the block works all the same.
-    madvise(block, length, MADV_HUGEPAGE);
-    return block;
+    void *block = mmap(
+        nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0), -1, 0);
+    return block == MAP_FAILED ? nullptr : block;
+}
+
+void unmap(const std::vector<Block> &blocks)
+{
+    for (const Block &b : blocks)
+        munmap(b.address, b.length);
+}
+
+// Keeps `readyBlocks` blocks of the size last asked for, their pages already
+// in place, and gives them back once no frame has been asked for a while.
+void fill()
+{
+    Pool &p = pool();
+    std::unique_lock lock(p.mutex);
+    for (;;) {
+        const bool short_ = p.wanted && p.ready.size() < readyBlocks;
+        if (!short_) {
+            if (p.wake.wait_until(lock, p.lastUse + idleRelease) == std::cv_status::timeout
+                && std::chrono::steady_clock::now() >= p.lastUse + idleRelease) {
+                std::vector<Block> old;
+                old.swap(p.ready);
+                p.wanted = 0;
+                lock.unlock();
+                unmap(old);
+                lock.lock();
+                p.wake.wait(lock, [&] { return p.wanted != 0; });
+            }
+            continue;
+        }
+        const size_t length = p.wanted;
+        lock.unlock();
+        void *address = map(length, true);
+        lock.lock();
+        if (!address) {
+            // No memory to spare: the frames get theirs when they ask.
+            p.wake.wait_for(lock, std::chrono::seconds(1));
+        } else if (length == p.wanted) {
+            p.ready.push_back({address, length});
+        } else {
+            lock.unlock();
+            munmap(address, length);
+            lock.lock();
+        }
+    }
 }
 
 void release(void *info)
 {
     auto *block = static_cast<Block *>(info);
-    Block dropped;
+    Pool &p = pool();
     {
-        // The newest are kept: the next grab is most likely of their size.
-        std::lock_guard lock(g_mutex);
-        g_released.push_back(*block);
-        if (g_released.size() > keptBlocks) {
-            dropped = g_released.front();
-            g_released.erase(g_released.begin());
+        // Its pages are in place: as good as a filled block.
+        std::lock_guard lock(p.mutex);
+        if (block->length == p.wanted && p.ready.size() < readyBlocks) {
+            p.ready.push_back(*block);
+            delete block;
+            return;
         }
     }
+    munmap(block->address, block->length);
     delete block;
-    if (dropped.address)
-        munmap(dropped.address, dropped.length);
 }
 
 } // namespace
@@ -75,24 +125,33 @@ QImage allocate(QSize size)
         return {};
     const size_t bytesPerLine = size_t(size.width()) * 4;
     const size_t bytes = bytesPerLine * size_t(size.height());
-    if (bytes < hugePage)
+    if (bytes < pooledFrom)
         return QImage(size, QImage::Format_ARGB32_Premultiplied);
 
     const size_t length = pageRounded(bytes);
     Block block;
+    std::vector<Block> stale;
     {
-        std::lock_guard lock(g_mutex);
-        for (auto it = g_released.begin(); it != g_released.end(); ++it) {
-            if (it->length == length) {
-                block = *it;
-                g_released.erase(it);
-                break;
-            }
+        Pool &p = pool();
+        std::lock_guard lock(p.mutex);
+        p.lastUse = std::chrono::steady_clock::now();
+        if (p.wanted != length) {
+            stale.swap(p.ready);
+            p.wanted = length;
         }
+        if (!p.ready.empty()) {
+            block = p.ready.back();
+            p.ready.pop_back();
+        }
+        if (!p.filling) {
+            p.filling = true;
+            std::thread(fill).detach();
+        }
+        p.wake.notify_one();
     }
+    unmap(stale);
     if (!block.address) {
-        block.address = mapAligned(length);
-        block.length = length;
+        block = {map(length, false), length};
         if (!block.address)
             return {};
     }

@@ -4,12 +4,12 @@
 #include <QSize>
 
 // Memory for the pictures a recording keeps. A kept frame is fresh memory,
-// and on a virtual machine the kernel's cost of handing it over page by page
-// (a fault and a zeroed 4 KiB page each) can be many times that of filling it:
-// pictures of 2 MiB and more are therefore laid out on 2 MiB boundaries and
-// offered to transparent huge pages, so most of a frame comes in a few large
-// pages. The last pictures released are kept for the next ones, so a grab
-// whose picture is dropped (nothing changed) costs no fresh memory. Every
+// and on a virtual machine the first touch of each fresh 4 KiB page can cost
+// many times the copy that fills it: on the grab thread, at 1280 x 840, more
+// than the whole frame's budget on a busy machine. So a thread of its own
+// keeps a few blocks of the size last asked for with their pages already in
+// place, and pictures released (a grab that changed nothing) go back to it.
+// The blocks are given back a few seconds after the last frame. Every
 // function is thread-safe.
 namespace FrameMemory {
 
