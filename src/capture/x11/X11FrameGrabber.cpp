@@ -23,6 +23,11 @@ namespace {
 // drawing Damage does not see (a driver that scans out a client's buffer
 // directly) still shows up in the recording, if late.
 constexpr double checkAfterSeconds = 1.0;
+// For this long after a frame that changed, every tick grabs whatever Damage
+// says: on a busy server its events for the last drawing may still sit in
+// the server's output when the tick looks, and a tick that skipped on their
+// account would miss a frame of an animation.
+constexpr double animatingSeconds = 0.5;
 // How soon a left-out window that is not there yet is looked for again.
 constexpr double lookupRetrySeconds = 1.0;
 
@@ -635,7 +640,8 @@ X11FrameGrabber::Result X11FrameGrabber::grab()
     m_damagesToClear.clear();
 
     const double now = monotonicSeconds();
-    bool composing = m_changed || !m_damage || m_previous.isNull() || now - m_lastGrab >= checkAfterSeconds;
+    bool composing = m_changed || !m_damage || m_previous.isNull() || now - m_lastGrab >= checkAfterSeconds
+        || now - m_lastChange < animatingSeconds;
     if (composing)
         compose();
     // One batch: the picture's requests, the cursor's image when it changed,
@@ -722,6 +728,7 @@ X11FrameGrabber::Result X11FrameGrabber::grab()
         return result;
     }
     m_previous = frame;
+    m_lastChange = now;
     result.kind = Result::Kind::frame;
     result.image = std::move(frame);
     return result;

@@ -186,6 +186,8 @@ private:
     bool m_changed = true;
     // Monotonic seconds of the last composed picture.
     double m_lastGrab = 0;
+    // Monotonic seconds of the last picture that differed from the one before.
+    double m_lastChange = -1e9;
 
     // Left-out windows.
     bool m_excluding = false;
