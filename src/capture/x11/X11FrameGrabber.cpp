@@ -645,17 +645,25 @@ X11FrameGrabber::Result X11FrameGrabber::grab()
     if (composing)
         compose();
     // One batch: the picture's requests, the cursor's image when it changed,
-    // and the pointer, whose reply comes once the server has handled the rest.
+    // the read-back, and the pointer.
     std::optional<xcb_xfixes_get_cursor_image_cookie_t> cursorCookie;
     if (m_hasXFixes && m_cursorStale)
         cursorCookie = xcb_xfixes_get_cursor_image(c);
-    std::optional<xcb_query_pointer_cookie_t> pointerCookie;
-    if (m_options.showsCursor)
-        pointerCookie = xcb_query_pointer(c, m_connection->root());
     Readback readback;
     if (composing)
         readback = sendReadback();
+    std::optional<xcb_query_pointer_cookie_t> pointerCookie;
+    if (m_options.showsCursor)
+        pointerCookie = xcb_query_pointer(c, m_connection->root());
 
+    // The last request's reply first: once it is in, so are the others, and
+    // the batch costs one wait however the server splits its answers.
+    std::optional<QPoint> pointer;
+    if (pointerCookie) {
+        XcbReply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(c, *pointerCookie, nullptr));
+        if (reply && reply->same_screen)
+            pointer = QPoint(reply->root_x, reply->root_y);
+    }
     bool cursorChanged = false;
     if (cursorCookie) {
         XcbReply<xcb_xfixes_get_cursor_image_reply_t> reply(
@@ -664,12 +672,6 @@ X11FrameGrabber::Result X11FrameGrabber::grab()
             updateCursor(reply.get());
             cursorChanged = true;
         }
-    }
-    std::optional<QPoint> pointer;
-    if (pointerCookie) {
-        XcbReply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(c, *pointerCookie, nullptr));
-        if (reply && reply->same_screen)
-            pointer = QPoint(reply->root_x, reply->root_y);
     }
     const QRect cursorRect = pointer && m_cursor.known ? QRect(*pointer - m_cursor.hotspot, m_cursor.size) : QRect();
     if (!composing) {
