@@ -105,7 +105,9 @@ void release(void *info)
     {
         // Its pages are in place: as good as a filled block.
         std::lock_guard lock(p.mutex);
-        if (block->length == p.wanted && p.ready.size() < readyBlocks) {
+        // Up to twice the filled number: a grab that changed nothing hands
+        // its block back after the thread has already replaced it.
+        if (block->length == p.wanted && p.ready.size() < 2 * readyBlocks) {
             p.ready.push_back(*block);
             delete block;
             return;
