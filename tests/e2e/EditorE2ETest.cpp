@@ -92,7 +92,8 @@ public:
                                .section(QLatin1Char('\n'), 0, 0);
                 return !m_window.isEmpty() && status().has_value();
             },
-            20000);
+            // A loaded machine (a parallel build, other tests) can take this long.
+            60000);
         if (m_window.isEmpty())
             return;
         xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), m_window});
@@ -120,6 +121,18 @@ public:
     }
 
     bool toolsFound() const { return m_toolsFound; }
+    // What went wrong when the window never came up.
+    QString diagnosis()
+    {
+        QString text = m_app.state() == QProcess::NotRunning
+            ? QStringLiteral("the program ended (status %1); ").arg(m_app.exitCode())
+            : QStringLiteral("the program runs; ");
+        text += QStringLiteral("window '%1'; stderr: ").arg(m_window)
+            + QString::fromUtf8(m_app.readAllStandardError().right(2000));
+        text += QStringLiteral("; log: ")
+            + logLines().mid(std::max<qsizetype>(0, logLines().size() - 10)).join(QStringLiteral(" | "));
+        return text;
+    }
     bool ready() const { return m_ready; }
     QString homePath(const QString &name) const { return m_home.filePath(name); }
 
@@ -216,7 +229,7 @@ private:
     EditorSession s;                                                                                                   \
     if (!s.toolsFound())                                                                                               \
         GTEST_SKIP() << "Xvfb, xdotool or ImageMagick import not installed";                                           \
-    ASSERT_TRUE(s.ready()) << "the editor window did not come up";
+    ASSERT_TRUE(s.ready()) << "the editor window did not come up: " << s.diagnosis().toStdString();
 
 } // namespace
 
