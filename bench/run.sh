@@ -2,13 +2,15 @@
 # Builds the benchmarks in Release, runs every one of them and prints one
 # table (also written to <results>/table.md). See bench/README.md.
 #
-#   bench/run.sh            the default run (about 13 minutes on 2 cores; the frame store takes 5)
+#   bench/run.sh            the default run (about 16 minutes on 2 cores; the frame store takes 5,
+#                           the busy-screen recordings 3)
 #   bench/run.sh --quick    the 640 x 420 clips at quality high only
 #   bench/run.sh --full     every clip at every quality at both sizes (an hour or more)
 #
 # Environment: QUILLO_BENCH_BUILD (build folder, default build-bench),
 # QUILLO_BENCH_OUT (results, default <build>/bench-results), JOBS (parallel
-# compile and compare jobs, default 2).
+# compile and compare jobs, default 2), BUSY_REPEATS (runs of each busy-screen
+# recording, default 1).
 set -euo pipefail
 
 mode=default
@@ -39,7 +41,8 @@ step() { printf '\n== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)" >&2; }
 
 step "Release build in $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j "$jobs" --target clip_generator export_bench capture_bench recording_bench editor_bench store_bench \
+cmake --build "$build" -j "$jobs" --target clip_generator export_bench capture_bench recording_bench busy_screen_bench quillo_xcb_waits \
+    editor_bench store_bench \
     >/dev/null
 
 case $mode in
@@ -124,6 +127,12 @@ if [ -x /usr/local/libexec/quillo-test/xdg-desktop-portal-wlr ] && command -v sw
 else
     echo "no headless sway desktop (scripts/install-deps.sh installs it): the portal rows are left out" >&2
 fi
+
+# The X server kept busy by ico clients under the region, with ffmpeg grabbing
+# the same area alongside: 12 recordings of 10 s (BUSY_REPEATS times).
+step "Capture: recordings on a busy screen, next to ffmpeg's x11grab"
+xvfb-run -a -s "-screen 0 1600x1200x24" "$root/bench/scripts/busy_screen.sh" "$bin/capture" 10 \
+    "${BUSY_REPEATS:-1}" >"$out/busy.jsonl" 2>"$out/busy.log"
 
 step "Editing: 3,000-frame operations"
 QT_QPA_PLATFORM=offscreen "$bin/editor/editor_bench" --benchmark_out="$out/editor.json" \

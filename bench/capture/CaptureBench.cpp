@@ -1,16 +1,21 @@
 // Per-frame cost of the X11 capture backend next to a plain memcpy of the same
-// bytes, measured in one run, at 640 x 420 and 1280 x 840: the grab alone
-// (shared-memory read and the copy into the frame image), the grab with one
-// excluded window composed out, and the conversion of a BGRX buffer into the
-// frame format. Needs an X server with a screen of at least 1280 x 840 at
+// bytes, measured in one run, at 640 x 420 and 1280 x 840: a frame as the
+// stream makes it when something in the region changed (a small window
+// changes colour before every grab, outside the timed part), with and without
+// one excluded window composed out, and the conversion of a BGRX buffer into
+// the frame format. Needs an X server with a screen of at least 1280 x 840 at
 // depth 24, for example:
 //   xvfb-run -a -s "-screen 0 1280x1024x24" ./capture_bench
+#include "BenchSupport.h"
+
 #include "capture/portal/PortalFrames.h"
 #include "capture/x11/X11FrameGrabber.h"
 
 #include <benchmark/benchmark.h>
 
 #include <xcb/xcb.h>
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -40,7 +45,9 @@ size_t frameBytes(QSize size)
 struct Scene {
     xcb_connection_t *connection = nullptr;
     xcb_window_t background = 0;
+    xcb_window_t changing = 0;
     xcb_window_t excluded = 0;
+    uint32_t pixel = 0;
 
     bool open()
     {
@@ -51,11 +58,29 @@ struct Scene {
         if (screen->width_in_pixels < W || screen->height_in_pixels < H || screen->root_depth != 24)
             return false;
         background = window(screen->root, 0, 0, W, H, 0x204060);
-        // Where a recording frame's control bar sits: inside the region, near its bottom.
-        excluded = window(screen->root, 400, 740, 480, 64, 0xff00ff);
-        free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+        changing = window(screen->root, 100, 100, 200, 120, 0);
+        // Where a recording frame's control bar sits: inside the region (of
+        // either size), near the bottom of the small one.
+        excluded = window(screen->root, 80, 330, 480, 64, 0xff00ff);
+        sync();
         return true;
     }
+
+    // A new colour in the region, drawn by the time this returns. A window
+    // whose contents are redirected reaches the screen when the server next
+    // paints the screen from the windows' pictures, between two rounds of
+    // requests, and the grabber hears of it a moment later: the pause gives
+    // it that moment.
+    void change()
+    {
+        pixel = (pixel + 0x010307) & 0xffffff;
+        xcb_change_window_attributes(connection, changing, XCB_CW_BACK_PIXEL, &pixel);
+        xcb_clear_area(connection, 0, changing, 0, 0, 0, 0);
+        sync();
+        usleep(2000);
+    }
+
+    void sync() { free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr)); }
 
     xcb_window_t window(xcb_window_t root, int x, int y, int w, int h, uint32_t pixel)
     {
@@ -122,8 +147,12 @@ void BM_PortalFrame(benchmark::State &state)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(frameBytes(size)));
 }
 
-// One frame as the stream makes it: grab, composition, cursor, conversion
-// into the frame image, and the comparison with the previous frame.
+// One frame as the stream makes it: grab, composition, cursor, copy into the
+// frame image, and the comparison with the previous frame. "idle" counts the
+// grabs that found nothing new (there should be none); "server_ms" is the X
+// server's CPU per frame (Xvfb of this machine only), the part of the cost
+// that the process's own CPU time leaves out and that a wall time on a busy
+// machine blurs.
 void frameLoop(benchmark::State &state, bool exclude)
 {
     const QSize size = frameSize(state);
@@ -140,12 +169,37 @@ void frameLoop(benchmark::State &state, bool exclude)
         return;
     }
     QImage previous;
+    int64_t idle = 0;
+    const pid_t server = BenchSupport::xServerPid();
+    const double serverBefore = BenchSupport::processCpuSeconds(server);
     for (auto _ : state) {
-        QImage frame = grabber->grab(&error);
-        benchmark::DoNotOptimize(X11FrameGrabber::samePixels(frame, previous));
-        previous = frame;
+        state.PauseTiming();
+        scene().change();
+        state.ResumeTiming();
+        X11FrameGrabber::Result frame = grabber->grab();
+        idle += frame.kind != X11FrameGrabber::Result::Kind::frame;
+        previous = frame.image;
+    }
+    state.counters["idle"] = double(idle);
+    if (server > 0) {
+        state.counters["server_ms"] = benchmark::Counter(
+            (BenchSupport::processCpuSeconds(server) - serverBefore) * 1e3 / double(state.iterations()));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(frameBytes(size)));
+}
+
+// The scene's change alone: the X server's share of it is in "server_ms" of
+// the frame benchmarks too.
+void BM_X11SceneChange(benchmark::State &state)
+{
+    const pid_t server = BenchSupport::xServerPid();
+    const double serverBefore = BenchSupport::processCpuSeconds(server);
+    for (auto _ : state)
+        scene().change();
+    if (server > 0) {
+        state.counters["server_ms"] = benchmark::Counter(
+            (BenchSupport::processCpuSeconds(server) - serverBefore) * 1e3 / double(state.iterations()));
+    }
 }
 
 void BM_X11Frame_OneExcludedWindow(benchmark::State &state)
@@ -176,6 +230,7 @@ void grabSizes(benchmark::internal::Benchmark *b)
 
 BENCHMARK(BM_Memcpy)->Apply(copySizes);
 BENCHMARK(BM_ConvertBgrx)->Apply(copySizes);
+BENCHMARK(BM_X11SceneChange)->Unit(benchmark::kMillisecond)->MinTime(0.3)->Repetitions(3)->ReportAggregatesOnly();
 BENCHMARK(BM_X11Frame_NoExclusion)->Apply(grabSizes);
 BENCHMARK(BM_X11Frame_OneExcludedWindow)->Apply(grabSizes);
 BENCHMARK(BM_PortalFrame)->Apply(copySizes);

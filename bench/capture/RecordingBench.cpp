@@ -6,17 +6,15 @@
 // windows are. Prints one JSON object per region size.
 //
 //   xvfb-run -a -s "-screen 0 1280x1024x24" ./recording_bench [seconds]
+#include "BenchSupport.h"
+
 #include "capture/CaptureBackendFactory.h"
 #include "capture/CaptureEngine.h"
 #include "capture/ScreenUtil.h"
 #include "capture/x11/X11CaptureBackend.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
 #include <QGuiApplication>
-#include <QTimer>
 
 #include <xcb/xcb.h>
 
@@ -32,14 +30,6 @@ namespace {
 
 constexpr int SCREEN_H = 1024;
 
-double cpuSeconds(int who)
-{
-    rusage usage {};
-    getrusage(who, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // Resident set size in bytes.
 double residentBytes()
 {
@@ -48,63 +38,6 @@ double residentBytes()
     long resident = 0;
     statm >> pages >> resident;
     return double(resident) * double(sysconf(_SC_PAGESIZE));
-}
-
-// Runs the event loop until `done` holds, looking every 5 ms. The loop sleeps
-// in between, as the program's own does, so the CPU figure is the recording's
-// and not a polling loop's.
-// The X server of $DISPLAY when it is an Xvfb of this machine: its process id,
-// or 0. Its CPU is part of every grab (it copies the screen into the shared
-// segment).
-pid_t xServerPid()
-{
-    const QString display = qEnvironmentVariable("DISPLAY");
-    if (!display.startsWith(QLatin1Char(':')))
-        return 0;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool number = false;
-        const pid_t pid = pid_t(entry.toInt(&number));
-        if (!number)
-            continue;
-        QFile file(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QList<QByteArray> args = file.readAll().split('\0');
-        if (!args.isEmpty() && args[0].endsWith("Xvfb") && args.contains(display.toLocal8Bit()))
-            return pid;
-    }
-    return 0;
-}
-
-// CPU seconds a process has used so far; 0 when it cannot be read.
-double processCpuSeconds(pid_t pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (pid <= 0 || !file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray stat = file.readAll();
-    // Fields after the parenthesised command name: state is the 3rd field,
-    // utime and stime the 14th and 15th.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return 0;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-bool spinUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    poll.start(5);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
 }
 
 // Windows on their own connection: one that keeps changing inside the region,
@@ -137,7 +70,7 @@ public:
     {
         m_running = true;
         m_thread = std::thread([this] {
-            const double before = cpuSeconds(RUSAGE_THREAD);
+            const double before = BenchSupport::cpuSeconds(RUSAGE_THREAD);
             uint32_t pixel = 0;
             while (m_running) {
                 pixel = (pixel + 0x010307) & 0xffffff;
@@ -146,7 +79,7 @@ public:
                 xcb_flush(m_connection);
                 std::this_thread::sleep_for(std::chrono::milliseconds(4));
             }
-            animatorCpu = cpuSeconds(RUSAGE_THREAD) - before;
+            animatorCpu = BenchSupport::cpuSeconds(RUSAGE_THREAD) - before;
         });
     }
 
@@ -164,13 +97,7 @@ public:
 private:
     xcb_window_t window(xcb_window_t root, int x, int y, int w, int h, uint32_t pixel)
     {
-        const xcb_window_t id = xcb_generate_id(m_connection);
-        const uint32_t values[] = {pixel, 1};
-        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, id, root, int16_t(x), int16_t(y), uint16_t(w),
-            uint16_t(h), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
-            XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
-        xcb_map_window(m_connection, id);
-        return id;
+        return BenchSupport::createWindow(m_connection, root, QRect(x, y, w, h), pixel);
     }
 
     xcb_connection_t *m_connection = nullptr;
@@ -207,19 +134,19 @@ bool record(Scene &scene, int w, int h, double seconds)
         started = true;
         failure = error;
     });
-    if (!spinUntil([&] { return started; }, 10000) || failure) {
+    if (!BenchSupport::spinUntil([&] { return started; }, 10000) || failure) {
         std::fprintf(stderr, "recording_bench: the recording did not start: %s\n",
             failure ? qPrintable(failure->toString()) : "no answer");
         scene.stopAnimating();
         return false;
     }
-    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
-    const pid_t server = xServerPid();
-    const double serverBefore = processCpuSeconds(server);
+    const double cpuBefore = BenchSupport::cpuSeconds(RUSAGE_SELF);
+    const pid_t server = BenchSupport::xServerPid();
+    const double serverBefore = BenchSupport::processCpuSeconds(server);
     QElapsedTimer timer;
     timer.start();
     const int64_t countAtStart = kept;
-    spinUntil([&] { return timer.elapsed() >= qint64(seconds * 1000); }, int(seconds * 1000) + 1000);
+    BenchSupport::spinUntil([&] { return timer.elapsed() >= qint64(seconds * 1000); }, int(seconds * 1000) + 1000);
     const int64_t countAtStop = kept;
     const double window = double(timer.nsecsElapsed()) / 1e9;
     bool stopped = false;
@@ -228,12 +155,12 @@ bool record(Scene &scene, int w, int h, double seconds)
         project = std::move(p);
         stopped = true;
     });
-    spinUntil([&] { return stopped; }, 20000);
+    BenchSupport::spinUntil([&] { return stopped; }, 20000);
     const double elapsed = double(timer.nsecsElapsed()) / 1e9;
     scene.stopAnimating();
-    const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore - scene.animatorCpu;
+    const double cpu = BenchSupport::cpuSeconds(RUSAGE_SELF) - cpuBefore - scene.animatorCpu;
     // -1 when the server's process is not known.
-    const double serverCpu = server > 0 ? processCpuSeconds(server) - serverBefore : -elapsed;
+    const double serverCpu = server > 0 ? BenchSupport::processCpuSeconds(server) - serverBefore : -elapsed;
     const double rssAfter = residentBytes();
     if (!project || project->frames.empty()) {
         std::fprintf(stderr, "recording_bench: no frames were recorded\n");

@@ -7,6 +7,7 @@ Reads what bench/run.sh left in its results folder:
   recording.jsonl  recording_bench, one JSON object per region size
   recording.time   /usr/bin/time -v of the recording run
   recording-portal.jsonl  the same through the portal of a headless sway desktop
+  busy.jsonl       busy_screen_bench, one JSON object per recording (optional)
   editor.json      editor_bench (Google Benchmark JSON)
   store.json       store_bench (Google Benchmark JSON)
 and decodes every exported file to compare it with its source frames
@@ -250,6 +251,55 @@ def capture_rows(results, memory):
     return rows
 
 
+BUSY_GOAL = 0.95
+
+
+def busy_reference(r):
+    """What Quillo could have kept per second: the distinct frames ffmpeg saw
+    in the same run, up to the requested rate."""
+    ffmpeg = r["ffmpeg_distinct"] / r["ffmpeg_seconds"] if r.get("ffmpeg_seconds") else 0.0
+    return min(ffmpeg, float(r["requested_fps"])), ffmpeg
+
+
+def busy_rows(results, checks):
+    """The busy-screen recordings; with several runs of a case, the one with
+    the median share is shown and the spread noted."""
+    path = os.path.join(results, "busy.jsonl")
+    if not os.path.exists(path):
+        return []
+    cases = {}
+    with open(path) as f:
+        for line in f:
+            if line.strip():
+                r = json.loads(line)
+                key = (r["clients"], tuple(int(v) for v in r["size"].split("x")), r["requested_fps"])
+                cases.setdefault(key, []).append(r)
+    rows = []
+    for key in sorted(cases):
+        clients, (width, height), fps = key
+
+        def share(r):
+            reference, _ = busy_reference(r)
+            return r["kept_per_second"] / reference if reference > 0 else 0.0
+
+        runs = sorted(cases[key], key=share)
+        r = runs[len(runs) // 2]
+        reference, ffmpeg = busy_reference(r)
+        shares = [share(x) for x in runs]
+        spread = f" (runs: {', '.join(f'{x * 100:.0f} %' for x in shares)})" if len(runs) > 1 else ""
+        trips = r.get("round_trips_per_sample")
+        waits = (f"; {trips:.2f} round trips, {r['blocked_ms_per_sample']:.2f} ms waiting per tick"
+                 if trips is not None else "")
+        case = f"busy screen: {clients} ico, {fps} fps requested, {r['seconds']:.0f} s"
+        rows.append(["capture", f"{width}x{height}", case, "",
+                     f"{r['kept_per_second']:.1f} frames/s kept; ffmpeg {ffmpeg:.1f} distinct/s",
+                     "", f"{share(r) * 100:.0f} % of ffmpeg's (up to the rate){spread}{waits}; load {r['load']:.1f}"])
+        verdict = "PASS" if share(r) >= BUSY_GOAL else "FAIL"
+        checks.append(f"{verdict} busy {clients} ico {width}x{height} {fps} fps: {r['kept_per_second']:.1f} frames/s "
+                      f"kept of {reference:.1f} ({share(r) * 100:.0f} %, goal ≥ {BUSY_GOAL * 100:.0f} %)")
+    return rows
+
+
 def editor_rows(results):
     runs = benchmarks(load_json(os.path.join(results, "editor.json")))
     labels = {"BM_Reverse": "reverse", "BM_DeleteHalf": "delete half the frames", "BM_SpeedChange": "speed change",
@@ -330,6 +380,7 @@ def main():
     checks = []
     memory = []
     rows = export_rows(args.results, args.clips, args.jobs, checks) + capture_rows(args.results, memory)
+    rows += busy_rows(args.results, checks)
     rows += memory + editor_rows(args.results) + store_rows(args.results, checks)
     header = ["Area", "Subject", "Case", "Time", "Result", "SSIM mean / worst / PSNR", "Ratio (same run)"]
     lines = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]

@@ -131,3 +131,42 @@ class StoreTest(unittest.TestCase):
     def test_no_clip_may_pass_the_ceiling(self):
         _, checks = self.checks({"video-1280x840": (0.61, 0.001)})
         self.assertEqual([c.split()[0] for c in checks], ["FAIL"])
+
+
+class BusyScreenTest(unittest.TestCase):
+    """Frames kept against the distinct frames ffmpeg saw, capped at the
+    requested rate; the median run of a case stands for it."""
+
+    @staticmethod
+    def line(kept, distinct, fps=30, clients=1, size="640x420", trips=1.0):
+        return {"clients": clients, "size": size, "requested_fps": fps, "seconds": 10.0, "kept": kept * 10,
+                "kept_per_second": kept, "samples": fps * 10, "idle": 0, "ffmpeg_seconds": 10.0,
+                "ffmpeg_frames": fps * 10, "ffmpeg_distinct": distinct * 10, "round_trips_per_sample": trips,
+                "blocked_ms_per_sample": 0.5, "cpu_per_second": 0.1, "x_server_cpu_per_second": 0.2, "load": 1.5}
+
+    def rows(self, lines):
+        with tempfile.TemporaryDirectory() as results:
+            with open(os.path.join(results, "busy.jsonl"), "w") as f:
+                f.write("\n".join(json.dumps(x) for x in lines) + "\n")
+            checks = []
+            return report.busy_rows(results, checks), checks
+
+    def test_the_share_is_capped_at_the_requested_rate(self):
+        cases = [
+            (self.line(28.6, 29.0), "PASS", "99 %"),  # ffmpeg's distinct frames are the reference
+            (self.line(28.0, 29.9), "FAIL", "94 %"),
+            (self.line(14.5, 29.0, fps=15), "PASS", "97 %"),  # ffmpeg saw more than the 15 asked for
+            (self.line(31.0, 29.0), "PASS", "107 %"),
+        ]
+        for line, verdict, share in cases:
+            rows, checks = self.rows([line])
+            self.assertEqual(checks[0].split()[0], verdict, checks)
+            self.assertTrue(rows[0][-1].startswith(share), rows[0])
+
+    def test_repeated_runs_show_the_median_and_the_spread(self):
+        rows, checks = self.rows([self.line(20.0, 30.0), self.line(29.0, 30.0), self.line(30.0, 30.0),
+                                  self.line(10.0, 20.0, clients=3)])
+        self.assertEqual(len(rows), 2)
+        self.assertIn("97 % of ffmpeg's", rows[0][-1])
+        self.assertIn("(runs: 67 %, 97 %, 100 %)", rows[0][-1])
+        self.assertEqual([c.split()[0] for c in checks], ["PASS", "FAIL"])

@@ -184,6 +184,14 @@ void X11CaptureStream::stop(CaptureCompletion completion)
     });
 }
 
+std::chrono::steady_clock::time_point X11CaptureStream::nextTick(std::chrono::steady_clock::time_point due,
+    std::chrono::steady_clock::time_point now, std::chrono::steady_clock::duration interval)
+{
+    if (now >= due + interval)
+        due += (now - due) / interval * interval;
+    return due + interval;
+}
+
 std::optional<CaptureFailure> X11CaptureStream::begin()
 {
     {
@@ -220,7 +228,6 @@ std::optional<CaptureFailure> X11CaptureStream::begin()
     // that destroys it, since the destructor joins it.
     auto run
         = [grabber = std::move(grabber), control, interval, sink = m_sink, backendQueue = m_backendQueue]() mutable {
-              QImage previous;
               int failures = 0;
               auto next = std::chrono::steady_clock::now();
               for (;;) {
@@ -229,18 +236,16 @@ std::optional<CaptureFailure> X11CaptureStream::begin()
                       if (control->wake.wait_until(lock, next, [&] { return control->stop; }))
                           return;
                   }
-                  const auto now = std::chrono::steady_clock::now();
-                  next = std::max(next + interval, now);
+                  next = X11CaptureStream::nextTick(next, std::chrono::steady_clock::now(), interval);
                   if (control->inFlight.load() >= queueDepth)
                       continue;
 
                   const double pts = monotonicSeconds();
-                  QString message;
-                  QImage image = grabber->grab(&message);
-                  if (image.isNull()) {
+                  X11FrameGrabber::Result grabbed = grabber->grab();
+                  if (grabbed.kind == X11FrameGrabber::Result::Kind::failed) {
                       if (++failures < 3 && !grabber->connectionLost())
                           continue;
-                      backendQueue->async([onEnded = sink.onEnded, control, message] {
+                      backendQueue->async([onEnded = sink.onEnded, control, message = grabbed.error] {
                           // A stop that came meanwhile has the last word.
                           bool stopped = false;
                           {
@@ -256,12 +261,10 @@ std::optional<CaptureFailure> X11CaptureStream::begin()
 
                   CaptureFrame frame;
                   frame.presentationTime = pts;
-                  if (X11FrameGrabber::samePixels(image, previous)) {
+                  if (grabbed.kind == X11FrameGrabber::Result::Kind::idle)
                       frame.status = FrameStatus::idle;
-                  } else {
-                      previous = image;
-                      frame.image = std::move(image);
-                  }
+                  else
+                      frame.image = std::move(grabbed.image);
                   control->inFlight.fetch_add(1);
                   sink.queue->async([onFrame = sink.onFrame, frame = std::move(frame), control]() mutable {
                       if (onFrame)

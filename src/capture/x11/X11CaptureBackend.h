@@ -3,6 +3,7 @@
 #include "capture/CaptureBackend.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -60,6 +61,12 @@ public:
 
     void start(CaptureCompletion completion) override;
     void stop(CaptureCompletion completion) override;
+
+    // The tick after the one due at `due`, woken at `now`: ticks keep to
+    // their grid, so a late grab is followed at once by the tick it overran,
+    // ticks missed altogether are dropped, and neither moves the ones after.
+    static std::chrono::steady_clock::time_point nextTick(std::chrono::steady_clock::time_point due,
+        std::chrono::steady_clock::time_point now, std::chrono::steady_clock::duration interval);
 
 private:
     struct Control {

@@ -34,6 +34,7 @@ std::unique_ptr<X11Connection> X11Connection::open(QString *error)
 
 X11Connection::X11Connection(xcb_connection_t *connection, const xcb_screen_t *screen)
     : m_connection(connection)
+    , m_screen(screen)
     , m_root(screen->root)
     , m_rootDepth(screen->root_depth)
     , m_rootWidth(screen->width_in_pixels)
@@ -126,13 +127,15 @@ X11Monitor X11Connection::primaryMonitor()
     return all.front();
 }
 
-std::vector<X11TopLevel> X11Connection::topLevels()
+X11TopLevelList X11Connection::topLevels()
 {
-    std::vector<X11TopLevel> result;
-    XcbReply<xcb_query_tree_reply_t> tree(
-        xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, m_root), nullptr));
+    X11TopLevelList list;
+    std::vector<X11TopLevel> &result = list.windows;
+    const xcb_query_tree_cookie_t cookie = xcb_query_tree(m_connection, m_root);
+    list.sequence = cookie.sequence;
+    XcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(m_connection, cookie, nullptr));
     if (!tree)
-        return result;
+        return list;
     const xcb_window_t *children = xcb_query_tree_children(tree.get());
     const int count = xcb_query_tree_children_length(tree.get());
     // Send every request first, then read the answers: one round trip for all.
@@ -157,9 +160,10 @@ std::vector<X11TopLevel> X11Connection::topLevels()
         w.depth = geometry->depth;
         w.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
         w.inputOutput = attributes->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT;
+        w.visual = attributes->visual;
         result.push_back(w);
     }
-    return result;
+    return list;
 }
 
 std::optional<xcb_window_t> X11Connection::topLevelOf(xcb_window_t window)

@@ -33,8 +33,21 @@ struct X11TopLevel {
     QRect outer; // root pixels, border included
     int borderWidth = 0;
     uint8_t depth = 0;
+    xcb_visualid_t visual = 0;
     bool viewable = false;
     bool inputOutput = false;
+    // False until depth, visual and class are known: an event that brings a
+    // new child of the root carries only its place.
+    bool detailsKnown = true;
+    // False while only the position is known (a window reparented onto the root).
+    bool sizeKnown = true;
+};
+
+struct X11TopLevelList {
+    std::vector<X11TopLevel> windows; // bottom to top
+    // The sequence number of the request that listed them: events with an
+    // older one are already reflected.
+    uint32_t sequence = 0;
 };
 
 // One connection to the X server named by $DISPLAY. Not thread-safe as a
@@ -51,6 +64,8 @@ public:
     xcb_connection_t *get() const { return m_connection; }
     xcb_window_t root() const { return m_root; }
     uint8_t rootDepth() const { return m_rootDepth; }
+    xcb_visualid_t rootVisual() const { return m_screen->root_visual; }
+    uint32_t blackPixel() const { return m_screen->black_pixel; }
     QRect rootRect() const;
     bool hasError() const;
     // Frees queued events and the errors of unchecked requests, which would
@@ -67,7 +82,7 @@ public:
     X11Monitor primaryMonitor();
 
     // Children of the root, bottom to top, with geometry and attributes.
-    std::vector<X11TopLevel> topLevels();
+    X11TopLevelList topLevels();
     // The child of the root that holds `window` (itself when it is one).
     std::optional<xcb_window_t> topLevelOf(xcb_window_t window);
     // The window a window manager knows as the client inside `topLevel` (the
@@ -83,6 +98,7 @@ private:
     X11Connection(xcb_connection_t *connection, const xcb_screen_t *screen);
 
     xcb_connection_t *m_connection = nullptr;
+    const xcb_screen_t *m_screen = nullptr; // in the connection's setup data
     xcb_window_t m_root = 0;
     uint8_t m_rootDepth = 0;
     uint16_t m_rootWidth = 0;
