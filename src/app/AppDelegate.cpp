@@ -4,13 +4,18 @@
 #include "app/Permissions.h"
 #include "app/RecorderSettings.h"
 #include "app/SelfTestModes.h"
+#include "base/Log.h"
 #include "capture/CaptureEngine.h"
+#include "editor/EditorController.h"
+#include "export/Tools.h"
 #include "model/SelfTestProject.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QScreen>
+#include <QThreadPool>
 
 AppDelegate::AppDelegate(QStringList arguments, QObject *parent)
     : QObject(parent)
@@ -23,7 +28,39 @@ AppDelegate::AppDelegate(QStringList arguments, QObject *parent)
 {
 }
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate()
+{
+    // The menus have no parent widget: the editor's menu bar only shows them.
+    // Deleting one takes it off any menu bar still showing it.
+    qDeleteAll(m_menus.all());
+}
+
+void AppDelegate::shutDown()
+{
+    Log::write(QStringLiteral("shutting down"));
+    if (engine) {
+        // Its frames cannot outlive the process yet; what matters is that the
+        // capture ends before the display connection does.
+        engine->stop([](const GifProjectRef &) {});
+        engine.reset();
+    }
+    if (editor)
+        editor->cancelExport();
+    Tools::stopAllChildren();
+    rememberFrame();
+    QCoreApplication::quit();
+}
+
+void AppDelegate::finishWork()
+{
+    if (editor)
+        editor->cancelExport();
+    Tools::stopAllChildren();
+    // A cancelled export returns within about a second; ten leave room for a
+    // tool that ignores SIGTERM until the SIGKILL after it.
+    if (!QThreadPool::globalInstance()->waitForDone(10000))
+        Log::write(QStringLiteral("shutdown: work still running after 10 s"));
+}
 
 bool AppDelegate::isSelfTest()
 {

@@ -66,6 +66,14 @@ public:
     std::function<void(const QString &title, const QString &text)> showAlert;
     std::function<void()> showDeniedAlert;
 
+    // A stop signal or the session's end: the recording stops, a running
+    // export is cancelled (its tools stopped, its partial file and staging
+    // removed), and the event loop is asked to end.
+    void shutDown();
+    // After the event loop: waits for exports still unwinding on the pool,
+    // so that no tool outlives the program and no staging folder is left.
+    void finishWork();
+
     const AppMenus &menus() const { return m_menus; }
     const QStringList &arguments() const { return m_arguments; }
 

@@ -36,8 +36,9 @@ struct AppMenus {
     QList<QMenu *> all() const { return {file, edit, view, help}; }
 };
 
-// Builds the menus. Quit and About work by themselves; every other action is
-// connected by the caller.
+// Builds the menus, which belong to the caller (AppDelegate deletes them).
+// Quit and About work by themselves; every other action is connected by the
+// caller.
 AppMenus buildAppMenus();
 
 // What "About Quillo" says: the version and the licence.

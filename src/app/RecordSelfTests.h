@@ -2,6 +2,7 @@
 
 #include "base/Geometry.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
@@ -25,6 +26,12 @@ struct StopRaceOutcome {
     // "STOPRACE permission=… startCalls=… liveStreams=… engineLeaked=… → PASS"
     QString line() const;
 };
+
+// Replaces whatever is at `path` (a link planted in the shared /tmp
+// included) with a new file holding `bytes`: the name is removed first and
+// the file created exclusively, so no link is ever followed. False when the
+// file could not be written whole.
+bool writeNewFile(const QString &path, const QByteArray &bytes);
 
 inline const QString stopRacePath = QStringLiteral("/tmp/quillo-stoprace.txt");
 inline const QString headlessGifPath = QStringLiteral("/tmp/quillo-headless.gif");

@@ -1,5 +1,6 @@
 #include "app/ScriptedRecording.h"
 
+#include "app/StopSignals.h"
 #include "base/Log.h"
 #include "capture/CaptureEngine.h"
 #include "export/GifExporter.h"
@@ -7,27 +8,13 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
-
-// The write end of the pipe that turns a signal into an event of the loop.
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void onStopSignal(int)
-{
-    const char byte = 1;
-    // Only async-signal-safe work here; a full pipe already holds a wake-up.
-    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
-}
 
 void printTo(FILE *stream, const QString &line)
 {
@@ -82,29 +69,16 @@ private:
 
     void watchSignals()
     {
-        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
-            char bytes[16];
-            while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) { }
-            notifier->setEnabled(false);
-            // A second signal ends the program the usual way, in case the
-            // export itself is what the user wants to abandon.
-            std::signal(SIGINT, SIG_DFL);
-            std::signal(SIGTERM, SIG_DFL);
+        // A second signal ends the program the usual way, in case the export
+        // itself is what the user wants to abandon.
+        auto *stopSignals = new StopSignals({SIGINT, SIGTERM}, this);
+        stopSignals->onSignal = [this](int) {
             Log::write(QStringLiteral("scripted recording: stop signal"));
             if (m_engine)
                 stop();
             else
                 fail(QStringLiteral("Stopped before the recording began; nothing was written."));
-        });
-        struct sigaction action = {};
-        action.sa_handler = onStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        };
     }
 
     void record()
@@ -115,6 +89,14 @@ private:
         m_engine->onAutoStop = [self] {
             if (self)
                 self->stop();
+        };
+        // The stream ended by itself (the X server went away, memory ran
+        // low): the recording ends there, and what it kept is still written.
+        m_engine->onStreamEnded = [self](const CaptureFailure &failure) {
+            if (!self)
+                return;
+            printTo(stderr, QStringLiteral("quillo: The recording ended early. ") + failure.description());
+            self->stop();
         };
         m_engine->start(m_region, m_screen, [self](std::optional<CaptureFailure> error) {
             if (!self)

@@ -2,11 +2,13 @@
 #include "app/CommandLine.h"
 #include "app/ScriptedRecording.h"
 #include "app/SelfTestModes.h"
+#include "app/StopSignals.h"
 #include "app/WaylandNotice.h"
 
 #include <QApplication>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -72,6 +74,10 @@ int main(int argc, char *argv[])
         });
         return QApplication::exec();
     }
+    // A logout, a closed terminal, kill or Ctrl+C: stop the recording and
+    // any export in order instead of leaving tools and staging behind.
+    StopSignals stopSignals({SIGTERM, SIGINT, SIGHUP});
+    stopSignals.onSignal = [&delegate](int) { delegate.shutDown(); };
     QTimer::singleShot(0, &delegate, [&delegate] {
         // Self-tests show no dialogs; everyone else hears once what a
         // Wayland session can and cannot record, then the program goes on.
@@ -79,5 +85,9 @@ int main(int argc, char *argv[])
             WaylandNotice::showIfNeeded(QProcessEnvironment::systemEnvironment());
         delegate.applicationDidFinishLaunching();
     });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    delegate.finishWork();
+    if (stopSignals.received() != 0)
+        StopSignals::endWith(stopSignals.received());
+    return status;
 }

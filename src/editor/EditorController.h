@@ -22,6 +22,7 @@
 #include <vector>
 
 class EditorContentView;
+class ExportJob;
 class FramePreviewView;
 class FrameStripView;
 class QComboBox;
@@ -153,9 +154,14 @@ public:
     static inline const QString encoderSettingKey = QStringLiteral("encoder");
     void exportGIF();
     void exportMP4Action();
-    // The export work, run on a pool thread with the chosen path.
-    using ExportWork = std::function<ExportResult(const QString &path)>;
+    // The export work, run on a pool thread with the chosen path and the job
+    // that carries its progress and the user's Cancel.
+    using ExportWork = std::function<ExportResult(const QString &path, ExportJob &job)>;
     void runSave(const QString &ext, const QString &nameFilter, ExportWork work);
+    // Cancel on the progress sheet: the export stops its tools, removes its
+    // partial output and leaves the destination as it was. Nothing without one.
+    void cancelExport();
+    bool isExporting() const { return m_exportJob != nullptr; }
     // The name and folder the save dialog proposes, from the remembered ones.
     static QString proposedExportName(const QString &ext);
     static QString proposedExportDir();
@@ -164,6 +170,7 @@ public:
     GifQuality chosenQuality() const;
     QFileDialog *saveDialog() const { return m_saveDialog; }
     QDialog *progressSheet() const { return m_progressSheet; }
+    QLabel *noticeLabel() const { return m_noticeLabel; }
 
     // --- frame operations
     void deleteSelected();
@@ -262,7 +269,7 @@ private:
 
     // EditorControllerExport.cpp
     void startExport(const QString &path, const QString &ext, ExportWork work);
-    void exportFinished(const QString &path, const ExportResult &result);
+    void exportFinished(const QString &path, const ExportResult &result, bool cancelled);
 
     // EditorControllerFrameOps.cpp
     // The delay field's text as a delay, applied to the selection or to all.
@@ -290,6 +297,8 @@ private:
     FrameStripView *m_strip = nullptr;
     QScrollArea *m_stripScroll = nullptr;
     QLabel *m_statusLabel = nullptr;
+    // The last export, said here when no notification server is there to say it.
+    QLabel *m_noticeLabel = nullptr;
     QPushButton *m_playFwdButton = nullptr;
     QPushButton *m_playBackButton = nullptr;
     int64_t m_playDirection = 1;
@@ -311,6 +320,8 @@ private:
     QPointer<QDialog> m_resizeSheet;
     QPointer<QFileDialog> m_saveDialog;
     QPointer<QDialog> m_progressSheet;
+    // The running export, shared with its pool thread.
+    std::shared_ptr<ExportJob> m_exportJob;
     QTimer *m_playTimer = nullptr;
     // Set once the user agreed to close (or the window closed): the next
     // close event goes through without asking again.

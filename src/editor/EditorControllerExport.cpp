@@ -4,14 +4,12 @@
 #include "base/MainThread.h"
 #include "base/Settings.h"
 #include "editor/EditorStyle.h"
+#include "editor/ExportNotice.h"
 #include "editor/FramePreviewView.h"
+#include "export/ExportJob.h"
 #include "export/GifExporter.h"
 
 #include <QComboBox>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
@@ -20,44 +18,25 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QThreadPool>
-#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 // The save and export flow: a save dialog that remembers the last name and
 // folder, a progress sheet, the export itself on a pool thread, then the file
 // shown in the file manager or the reason it failed. While a sheet is up the
 // editor window takes no input, so the worker reads a project nobody edits.
+// Only a successful export's name and folder are remembered: a folder that
+// failed (read-only, gone, /proc) must not become the next proposal.
 
 namespace {
 
 const QString kLastNameKey = QStringLiteral("lastExportName");
 const QString kLastDirKey = QStringLiteral("lastExportDir");
-
-// Shows the file selected in the desktop's file manager; without one on the
-// session bus, opens its folder.
-void revealInFileManager(const QString &path)
-{
-    const QString folder = QFileInfo(path).absolutePath();
-    const auto openFolder = [folder] { QProcess::startDetached(QStringLiteral("xdg-open"), {folder}); };
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        openFolder();
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
-        QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
-        QStringLiteral("ShowItems"));
-    call << QStringList {QUrl::fromLocalFile(path).toString()} << QString();
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [openFolder](QDBusPendingCallWatcher *w) {
-        if (w->isError())
-            openFolder();
-        w->deleteLater();
-    });
-}
 
 } // namespace
 
@@ -89,8 +68,8 @@ void EditorController::exportGIF()
     const int64_t loopCount = m_project->loopCount;
     const GifProjectRef project = m_project;
     runSave(QStringLiteral("gif"), QStringLiteral("GIF image (*.gif)"),
-        [project, encoder, quality, loopCount](const QString &path) {
-            return GifExporter::exportGif(*project, path, ExportOptions(encoder, quality, loopCount));
+        [project, encoder, quality, loopCount](const QString &path, ExportJob &job) {
+            return GifExporter::exportGif(*project, path, ExportOptions(encoder, quality, loopCount), &job);
         });
 }
 
@@ -103,7 +82,8 @@ void EditorController::exportMP4Action()
     const GifQuality quality = chosenQuality();
     const GifProjectRef project = m_project;
     runSave(QStringLiteral("mp4"), QStringLiteral("MPEG-4 movie (*.mp4)"),
-        [project, quality](const QString &path) { return GifExporter::exportMP4(*project, path, quality); });
+        [project, quality](
+            const QString &path, ExportJob &job) { return GifExporter::exportMP4(*project, path, quality, &job); });
 }
 
 QString EditorController::proposedExportName(const QString &ext)
@@ -167,48 +147,80 @@ void EditorController::runSave(const QString &ext, const QString &filter, Export
 
 void EditorController::startExport(const QString &path, const QString &ext, ExportWork work)
 {
-    rememberExportPath(path);
     Log::write(QStringLiteral("export ") + ext + QStringLiteral(" → ") + path);
 
     auto *sheet = new QDialog(m_window.get());
     sheet->setWindowTitle(QStringLiteral("Quillo"));
-    sheet->setFixedSize(300, 90);
+    sheet->setFixedSize(340, 110);
     sheet->setWindowModality(Qt::WindowModal);
-    // Only the export's end closes it.
+    // Only the export's end closes it; Cancel asks the export to end.
     sheet->setWindowFlag(Qt::WindowCloseButtonHint, false);
-    auto *row = new QWidget(sheet);
-    row->setGeometry(20, 90 - 25 - 40, 260, 40);
-    auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(12);
-    auto *spinner = new QProgressBar;
-    spinner->setRange(0, 0);
-    spinner->setTextVisible(false);
-    spinner->setFixedWidth(60);
+    auto *column = new QVBoxLayout(sheet);
+    column->setContentsMargins(20, 16, 20, 16);
+    column->setSpacing(10);
+    auto *row = new QHBoxLayout;
+    row->setSpacing(12);
+    auto *bar = new QProgressBar;
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setFormat(QStringLiteral("%p %"));
+    bar->setFixedWidth(120);
     auto *text = new QLabel(QStringLiteral("Exporting ") + ext.toUpper() + QStringLiteral("…"));
     QFont font = text->font();
     font.setPixelSize(13);
     text->setFont(font);
-    layout->addWidget(spinner);
-    layout->addWidget(text, 1);
+    row->addWidget(bar);
+    row->addWidget(text, 1);
+    column->addLayout(row);
+    auto *cancel = new QPushButton(QStringLiteral("Cancel"));
+    cancel->setAutoDefault(false);
+    column->addWidget(cancel, 0, Qt::AlignRight);
     EditorStyle::applyDark(sheet);
-    // Escape would close the sheet while the export still runs.
-    connect(sheet, &QDialog::rejected, sheet, [sheet] { sheet->show(); });
+    connect(cancel, &QPushButton::clicked, this, &EditorController::cancelExport);
+    // Escape means Cancel too; the sheet itself stays until the export ends.
+    connect(sheet, &QDialog::rejected, this, [this, sheet] {
+        sheet->show();
+        cancelExport();
+    });
     m_progressSheet = sheet;
     sheet->open();
 
+    auto job = std::make_shared<ExportJob>();
+    const QPointer<QProgressBar> shownBar(bar);
+    job->onProgress = [shownBar](double fraction) {
+        postToMain([shownBar, fraction] {
+            if (shownBar)
+                shownBar->setValue(std::max(shownBar->value(), int(fraction * 100)));
+        });
+    };
+    m_exportJob = job;
     const QPointer<EditorController> self(this);
-    QThreadPool::globalInstance()->start([self, path, work = std::move(work)] {
-        const ExportResult result = work(path);
-        postToMain([self, path, result] {
+    QThreadPool::globalInstance()->start([self, path, job, work = std::move(work)] {
+        const ExportResult result = work(path, *job);
+        postToMain([self, path, job, result] {
             if (self)
-                self->exportFinished(path, result);
+                self->exportFinished(path, result, job->isCancelled());
         });
     });
 }
 
-void EditorController::exportFinished(const QString &path, const ExportResult &result)
+void EditorController::cancelExport()
 {
+    if (!m_exportJob || m_exportJob->isCancelled())
+        return;
+    Log::write(QStringLiteral("export cancel"));
+    m_exportJob->cancel();
+    if (m_progressSheet) {
+        for (QPushButton *button : m_progressSheet->findChildren<QPushButton *>())
+            button->setEnabled(false);
+        if (auto *label = m_progressSheet->findChild<QLabel *>())
+            label->setText(QStringLiteral("Cancelling…"));
+    }
+}
+
+void EditorController::exportFinished(const QString &path, const ExportResult &result, bool cancelled)
+{
+    m_exportJob.reset();
     // The editor takes the keys back only from a sheet that had them: the
     // user may be working in another program while a long export runs.
     bool sheetHadFocus = false;
@@ -222,9 +234,26 @@ void EditorController::exportFinished(const QString &path, const ExportResult &r
     Log::write(QStringLiteral("export done ok=") + (result.ok ? QStringLiteral("true") : QStringLiteral("false"))
         + QLatin1Char(' ') + result.message);
     if (result.ok) {
+        rememberExportPath(path);
         if (sheetHadFocus)
             m_window->activateWindow();
-        revealInFileManager(path);
+        const ExportNotice::Facts facts {path, QFileInfo(path).size(), m_project->totalDurationMs()};
+        const QPointer<EditorController> self(this);
+        // The notification's "Open Folder" replaces opening the folder after
+        // every export; without a notification server the status line says
+        // it and the folder opens as it always did.
+        ExportNotice::notify(facts, [self, facts] {
+            const QString text = ExportNotice::summary(facts) + QStringLiteral(" · ") + ExportNotice::details(facts);
+            Log::write(QStringLiteral("export notice ") + text);
+            if (self)
+                self->m_noticeLabel->setText(text);
+            ExportNotice::revealInFileManager(facts.path);
+        });
+        return;
+    }
+    // The user asked for it: the previous file is still there, nothing to say.
+    if (cancelled) {
+        m_window->activateWindow();
         return;
     }
     auto *alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Export failed"),

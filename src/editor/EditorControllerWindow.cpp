@@ -279,6 +279,12 @@ void EditorController::buildUI()
     QPalette statusPalette = m_statusLabel->palette();
     statusPalette.setColor(QPalette::WindowText, QColor::fromRgbF(1, 1, 1, 0.7f));
     m_statusLabel->setPalette(statusPalette);
+    m_noticeLabel = new QLabel;
+    m_noticeLabel->setFont(digitFont(11));
+    m_noticeLabel->setPalette(statusPalette);
+    m_noticeLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Never what decides the window's width.
+    m_noticeLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_strip = new FrameStripView;
     m_strip->onSelect = [self](int64_t index, Qt::KeyboardModifiers modifiers) {
         if (self)
@@ -312,6 +318,7 @@ void EditorController::buildUI()
     auto *statusRow = new QHBoxLayout;
     statusRow->setContentsMargins(14, 0, 14, 0);
     statusRow->addWidget(m_statusLabel);
+    statusRow->addWidget(m_noticeLabel, 1);
     column->addLayout(statusRow);
     column->addSpacing(6);
     column->addWidget(m_stripScroll);

@@ -3,19 +3,31 @@
 // The editor writes its status line to its log after every change, which is
 // how these tests read the frame number, count and delay.
 
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUrl>
+#include <QVariantMap>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -52,7 +64,8 @@ struct Status {
 // and colours can be compared, whatever display the test runner has.
 class EditorSession {
 public:
-    EditorSession()
+    // `configure` adds to the program's environment (stand-in tools, TMPDIR).
+    explicit EditorSession(const std::function<void(QProcessEnvironment &)> &configure = {})
     {
         if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
             || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()
@@ -78,6 +91,8 @@ public:
         m_env.insert(QStringLiteral("HOME"), m_home.path());
         m_env.insert(QStringLiteral("QUILLO_LOG_STATUS"), QStringLiteral("1"));
         m_env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        if (configure)
+            configure(m_env);
 
         m_app.setProcessEnvironment(m_env);
         m_app.start(QStringLiteral(QUILLO_BINARY_DIR "/src/app/quillo"), {QStringLiteral("--selftest")});
@@ -133,6 +148,7 @@ public:
             + logLines().mid(std::max<qsizetype>(0, logLines().size() - 10)).join(QStringLiteral(" | "));
         return text;
     }
+    QProcess &program() { return m_app; }
     bool ready() const { return m_ready; }
     QString homePath(const QString &name) const { return m_home.filePath(name); }
 
@@ -225,8 +241,8 @@ private:
     bool m_ready = false;
 };
 
-#define REQUIRE_SESSION(s)                                                                                             \
-    EditorSession s;                                                                                                   \
+#define REQUIRE_SESSION(s, ...)                                                                                        \
+    EditorSession s {__VA_ARGS__};                                                                                     \
     if (!s.toolsFound())                                                                                               \
         GTEST_SKIP() << "Xvfb, xdotool or ImageMagick import not installed";                                           \
     ASSERT_TRUE(s.ready()) << "the editor window did not come up: " << s.diagnosis().toStdString();
@@ -456,3 +472,271 @@ TEST(EditorE2E, HomeEndAndBothRedoKeysActOnTheFrames)
     ASSERT_TRUE(s.statusBecomes([](const Status &st) { return st.delayMs == 1600; }));
     EXPECT_EQ(s.status()->frame, 29);
 }
+
+namespace {
+
+// A gifski that never finishes, with a child of its own: the shape of a
+// hanging tool. It notes both process ids in `marks`.
+QString writeHangingGifski(const QString &folder, const QString &marks)
+{
+    const QString path = folder + QStringLiteral("/gifski");
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly))
+        return {};
+    script.write(QStringLiteral("#!/bin/sh\n"
+                                "echo $$ > '%1/tool.pid'\n"
+                                "sleep 300 &\n"
+                                "echo $! > '%1/child.pid'\n"
+                                "wait\n")
+                     .arg(marks)
+                     .toUtf8());
+    script.close();
+    script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    return path;
+}
+
+bool processGone(const QString &pidFile)
+{
+    QFile file(pidFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QString pid = QString::fromUtf8(file.readAll()).trimmed();
+    QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    // A zombie nobody has reaped yet is gone too.
+    return QString::fromLatin1(stat.readAll()).section(QLatin1Char(')'), 1).trimmed().startsWith(QLatin1Char('Z'));
+}
+
+// Everything a test of an interrupted export needs: a hanging gifski as the
+// only tool, a private TMPDIR for the staging, and an existing destination.
+struct HangingExport {
+    QTemporaryDir dir;
+    QString tools, marks, tmp, out, target;
+    QByteArray previous = QByteArrayLiteral("GIF89a: the export from yesterday");
+
+    HangingExport()
+    {
+        tools = dir.filePath(QStringLiteral("tools"));
+        marks = dir.filePath(QStringLiteral("marks"));
+        tmp = dir.filePath(QStringLiteral("tmp"));
+        out = dir.filePath(QStringLiteral("out"));
+        target = out + QStringLiteral("/Clip.gif");
+        for (const QString &folder : {tools, marks, tmp, out})
+            QDir().mkpath(folder);
+        writeHangingGifski(tools, marks);
+        QFile file(target);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(previous);
+    }
+
+    void configure(QProcessEnvironment &env) const
+    {
+        env.insert(QStringLiteral("QUILLO_TOOL_DIRS"), tools);
+        env.insert(QStringLiteral("TMPDIR"), tmp);
+    }
+
+    // Ctrl+S, the destination, the overwrite question, then waits for the
+    // tool to run.
+    bool start(EditorSession &s) const
+    {
+        s.key(QStringLiteral("ctrl+s"));
+        QThread::msleep(1500);
+        s.key(QStringLiteral("ctrl+a"));
+        s.type(target);
+        s.key(QStringLiteral("Return"));
+        QThread::msleep(800);
+        // "Clip.gif already exists. Do you want to replace it?"
+        s.key(QStringLiteral("y"));
+        return waitFor([&] { return QFile::exists(marks + QStringLiteral("/child.pid")); }, 30000);
+    }
+
+    QByteArray destination() const
+    {
+        QFile file(target);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    QStringList leftInTmp() const { return QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
+    QStringList leftInOut() const { return QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
+};
+
+} // namespace
+
+TEST(EditorE2E, EscapeCancelsAHangingExportAtOnce_LeavingTheOldFileAndNoTool)
+{
+    HangingExport hanging;
+    REQUIRE_SESSION(s, [&](QProcessEnvironment &env) { hanging.configure(env); });
+    ASSERT_TRUE(hanging.start(s)) << "the stand-in gifski never ran";
+
+    QElapsedTimer clock;
+    s.key(QStringLiteral("Escape"));
+    clock.start();
+    ASSERT_TRUE(waitFor([&] { return !s.logLines().filter(QStringLiteral("export done ok=")).isEmpty(); }, 10000));
+    const qint64 took = clock.elapsed();
+    std::printf("cancel took %lld ms\n", static_cast<long long>(took));
+    EXPECT_LT(took, 1000);
+    EXPECT_FALSE(s.logLines().filter(QStringLiteral("export done ok=false Export cancelled.")).isEmpty());
+
+    EXPECT_EQ(hanging.destination(), hanging.previous);
+    EXPECT_EQ(hanging.leftInOut(), QStringList {QStringLiteral("Clip.gif")});
+    EXPECT_TRUE(waitFor([&] { return hanging.leftInTmp().isEmpty(); }, 2000))
+        << hanging.leftInTmp().join(' ').toStdString();
+    EXPECT_TRUE(processGone(hanging.marks + QStringLiteral("/tool.pid")));
+    EXPECT_TRUE(waitFor([&] { return processGone(hanging.marks + QStringLiteral("/child.pid")); }, 2000));
+
+    // The editor is back, and the folder of an export that did not happen is
+    // not the next proposal.
+    QFile settings(s.homePath(QStringLiteral("config/Quillo/Quillo.conf")));
+    const QString conf = settings.open(QIODevice::ReadOnly) ? QString::fromUtf8(settings.readAll()) : QString();
+    EXPECT_FALSE(conf.contains(QStringLiteral("lastExportDir"))) << conf.toStdString();
+    s.key(QStringLiteral("Right"));
+    EXPECT_TRUE(s.statusBecomes([](const Status &st) { return st.frame == 2; }));
+}
+
+TEST(EditorE2E, SigtermDuringAnExport_EndsTheProgramWithoutToolOrStagingLeft)
+{
+    HangingExport hanging;
+    REQUIRE_SESSION(s, [&](QProcessEnvironment &env) { hanging.configure(env); });
+    ASSERT_TRUE(hanging.start(s)) << "the stand-in gifski never ran";
+
+    s.program().terminate();
+    ASSERT_TRUE(s.program().waitForFinished(15000));
+    // It ends the way SIGTERM ends a program, after tidying up.
+    EXPECT_EQ(s.program().exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(s.program().exitCode(), SIGTERM);
+    EXPECT_FALSE(s.logLines().filter(QStringLiteral("signal 15 (TERM): stopping")).isEmpty());
+
+    EXPECT_EQ(hanging.destination(), hanging.previous);
+    EXPECT_EQ(hanging.leftInOut(), QStringList {QStringLiteral("Clip.gif")});
+    EXPECT_EQ(hanging.leftInTmp(), QStringList {}) << hanging.leftInTmp().join(' ').toStdString();
+    EXPECT_TRUE(processGone(hanging.marks + QStringLiteral("/tool.pid")));
+    EXPECT_TRUE(waitFor([&] { return processGone(hanging.marks + QStringLiteral("/child.pid")); }, 2000));
+}
+
+namespace {
+
+// A session bus of the test's own with a notification server and a file
+// manager that only note what they are asked.
+class FakeDesktop : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Notice {
+        QString app, icon, summary, body;
+        QStringList actions;
+        QVariantMap hints;
+    };
+
+    FakeDesktop()
+    {
+        m_daemon.start(QStringLiteral("dbus-daemon"),
+            {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        if (!m_daemon.waitForStarted(5000) || !m_daemon.waitForReadyRead(5000))
+            return;
+        address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        m_bus
+            = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, QStringLiteral("fake-desktop")));
+        m_bus->registerObject(QStringLiteral("/org/freedesktop/Notifications"), this, QDBusConnection::ExportAllSlots);
+        m_bus->registerObject(
+            QStringLiteral("/org/freedesktop/FileManager1"), &m_files, QDBusConnection::ExportAllSlots);
+        ready = m_bus->registerService(QStringLiteral("org.freedesktop.Notifications"))
+            && m_bus->registerService(QStringLiteral("org.freedesktop.FileManager1"));
+    }
+    ~FakeDesktop() override
+    {
+        if (m_bus)
+            QDBusConnection::disconnectFromBus(QStringLiteral("fake-desktop"));
+        m_daemon.terminate();
+        m_daemon.waitForFinished(5000);
+    }
+
+    // Presses the notification's button `key`.
+    void invoke(uint id, const QString &key)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("ActionInvoked"));
+        signal << id << key;
+        m_bus->send(signal);
+    }
+
+    QString address;
+    bool ready = false;
+    std::vector<Notice> notices;
+    QStringList shownItems() const { return m_files.items; }
+
+public slots:
+    uint Notify(const QString &app, uint, const QString &icon, const QString &summary, const QString &body,
+        const QStringList &actions, const QVariantMap &hints, int)
+    {
+        notices.push_back({app, icon, summary, body, actions, hints});
+        return uint(notices.size());
+    }
+
+private:
+    class FileManager : public QObject {
+        Q_OBJECT
+        Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+    public:
+        QStringList items;
+    public slots:
+        void ShowItems(const QStringList &uris, const QString &) { items << uris; }
+    };
+
+    QProcess m_daemon;
+    std::unique_ptr<QDBusConnection> m_bus;
+    FileManager m_files;
+};
+
+// waitFor, with the test's own event loop turning, for the fake desktop.
+bool waitServing(const std::function<bool()> &done, int ms = 60000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(EditorE2E, ASuccessfulExportIsNotified_AndOpenFolderShowsTheFile)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+        GTEST_SKIP() << "dbus-daemon not installed";
+    FakeDesktop desktop;
+    ASSERT_TRUE(desktop.ready);
+    REQUIRE_SESSION(
+        s, [&](QProcessEnvironment &env) { env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), desktop.address); });
+    QDir().mkpath(s.homePath(QStringLiteral("out")));
+    const QString target = s.homePath(QStringLiteral("out/Notified.gif"));
+    s.key(QStringLiteral("ctrl+s"));
+    QThread::msleep(1500);
+    s.key(QStringLiteral("ctrl+a"));
+    s.type(target);
+    s.key(QStringLiteral("Return"));
+    ASSERT_TRUE(waitServing([&] { return !desktop.notices.empty(); }));
+
+    const FakeDesktop::Notice &notice = desktop.notices.front();
+    EXPECT_EQ(notice.app, QStringLiteral("Quillo"));
+    EXPECT_EQ(notice.icon, QStringLiteral("org.quillo.Quillo"));
+    EXPECT_EQ(notice.summary, QStringLiteral("Exported Notified.gif"));
+    // The self-test project: 30 frames of 60 ms; the size as the file has it.
+    const QString size = QLocale::system().formattedDataSize(QFileInfo(target).size(), 1, QLocale::DataSizeSIFormat);
+    EXPECT_EQ(notice.body, size + QStringLiteral(" · 1.8 s"));
+    EXPECT_EQ(notice.actions, (QStringList {QStringLiteral("open-folder"), QStringLiteral("Open Folder")}));
+    EXPECT_EQ(notice.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("org.quillo.Quillo"));
+    // The folder opens only when asked.
+    EXPECT_TRUE(desktop.shownItems().isEmpty());
+
+    desktop.invoke(1, QStringLiteral("open-folder"));
+    ASSERT_TRUE(waitServing([&] { return !desktop.shownItems().isEmpty(); }, 10000));
+    EXPECT_EQ(desktop.shownItems(), QStringList {QUrl::fromLocalFile(target).toString()});
+}
+
+#include "EditorE2ETest.moc"

@@ -16,6 +16,8 @@
 
 #include <csignal>
 
+#include <sys/resource.h>
+
 namespace {
 
 struct GifInfo {
@@ -52,11 +54,10 @@ protected:
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 GTEST_SKIP() << tool << " is not installed";
         }
-        display = std::make_unique<X11TestDisplay>(QSize(800, 600), X11TestDisplay::Desktop::bare);
+        display = std::make_unique<X11TestDisplay>(screen(), X11TestDisplay::Desktop::bare);
         ASSERT_TRUE(display->isRunning()) << display->failure().toStdString();
         ASSERT_TRUE(scratch.isValid());
-        animation
-            = display->launch(QStringLiteral("ico"), {QStringLiteral("-geometry"), QStringLiteral("400x300+0+0")});
+        animation = display->launch(QStringLiteral("ico"), {QStringLiteral("-geometry"), animationGeometry()});
         ASSERT_TRUE(animation);
     }
 
@@ -70,7 +71,11 @@ protected:
         }
     }
 
-    void launch(const QStringList &arguments)
+    virtual QSize screen() const { return {800, 600}; }
+    virtual QString animationGeometry() const { return QStringLiteral("400x300+0+0"); }
+
+    // `addressSpace`: a limit on the program's address space, in bytes.
+    void launch(const QStringList &arguments, rlim_t addressSpace = RLIM_INFINITY)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), display->name());
@@ -81,6 +86,12 @@ protected:
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         program = std::make_unique<QProcess>();
         program->setProcessEnvironment(env);
+        if (addressSpace != RLIM_INFINITY) {
+            program->setChildProcessModifier([addressSpace] {
+                const rlimit limit {addressSpace, addressSpace};
+                ::setrlimit(RLIMIT_AS, &limit);
+            });
+        }
         program->start(QStringLiteral(QUILLO_PROGRAM), arguments);
         ASSERT_TRUE(program->waitForStarted(10000));
     }
@@ -168,4 +179,52 @@ TEST_F(ScriptedRecordingE2E, ARegionOffTheScreenFailsWithAReasonAndWritesNothing
         << err.toStdString();
     EXPECT_TRUE(program->readAllStandardOutput().isEmpty());
     EXPECT_FALSE(QFile::exists(output));
+}
+
+namespace {
+
+// A whole 1920 x 1080 screen of animation: every frame differs, 8.3 MB each.
+class ScriptedRecordingFullScreenE2E : public ScriptedRecordingE2E {
+protected:
+    QSize screen() const override { return {1920, 1080}; }
+    QString animationGeometry() const override { return QStringLiteral("1920x1080+0+0"); }
+};
+
+} // namespace
+
+TEST_F(ScriptedRecordingFullScreenE2E, AnAddressSpaceLimit_EndsTheRecordingEarlyWithItsFramesWritten)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves far more address space than any limit this test sets";
+#endif
+    const QString output = scratch.filePath(QStringLiteral("limited.mp4"));
+    // About 0.7 GB is the program itself; the rest holds 100-odd frames.
+    launch({QStringLiteral("--record"), QStringLiteral("1920x1080+0+0"), QStringLiteral("--duration"),
+               QStringLiteral("300"), QStringLiteral("--output"), output},
+        rlim_t(2) << 30);
+    // Far less than the 300 s asked: memory ends it, then the export runs.
+    ASSERT_TRUE(program->waitForFinished(240000)) << "still running after 240 s";
+    const QString out = QString::fromUtf8(program->readAllStandardOutput());
+    const QString err = QString::fromUtf8(program->readAllStandardError());
+    ASSERT_EQ(program->exitStatus(), QProcess::NormalExit) << err.toStdString();
+    EXPECT_EQ(program->exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("quillo: The recording ended early."))) << err.toStdString();
+    const auto recorded
+        = QRegularExpression(QStringLiteral("^Recorded (\\d+) frames \\(1920x1080, ([0-9.]+) s\\)")).match(out);
+    ASSERT_TRUE(recorded.hasMatch()) << out.toStdString();
+    const int frames = recorded.captured(1).toInt();
+    EXPECT_GE(frames, 20);
+    EXPECT_LT(recorded.captured(2).toDouble(), 120.0);
+
+    // The file holds every kept frame (and the last one once more, so that it
+    // lasts its full delay).
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+            QStringLiteral("-select_streams"), QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+            QStringLiteral("stream=nb_read_frames,width,height"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+            output});
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    EXPECT_EQ(
+        QString::fromUtf8(probe.readAllStandardOutput()).trimmed(), QStringLiteral("1920,1080,%1").arg(frames + 1));
 }

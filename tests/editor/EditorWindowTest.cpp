@@ -2,6 +2,7 @@
 
 #include "editor/EditorStyle.h"
 #include "editor/FramePreviewView.h"
+#include "export/ExportJob.h"
 #include "export/GifExporter.h"
 #include "support/TestUtil.h"
 
@@ -15,10 +16,12 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -263,7 +266,7 @@ TEST(EditorExport, TheNextEditorOffersTheQualityAndEncoderLastChosen)
     QSettings("Quillo", "Quillo").clear();
 }
 
-TEST(EditorExport, FailureShowsTheAlertAfterTheProgressSheetAndStillRemembersThePath)
+TEST(EditorExport, FailureShowsTheAlertAfterTheProgressSheet_AndOnlySuccessIsRemembered)
 {
     QStandardPaths::setTestModeEnabled(true);
     QSettings("Quillo", "Quillo").clear();
@@ -276,7 +279,7 @@ TEST(EditorExport, FailureShowsTheAlertAfterTheProgressSheetAndStillRemembersThe
 
     // Cancelling the dialog writes nothing and runs nothing.
     std::atomic<int> runs {0};
-    c.runSave(QStringLiteral("gif"), QStringLiteral("GIF image (*.gif)"), [&runs](const QString &) {
+    c.runSave(QStringLiteral("gif"), QStringLiteral("GIF image (*.gif)"), [&runs](const QString &, ExportJob &) {
         ++runs;
         return ExportResult {true, QString()};
     });
@@ -290,8 +293,8 @@ TEST(EditorExport, FailureShowsTheAlertAfterTheProgressSheetAndStillRemembersThe
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     QString seenPath;
-    c.runSave(
-        QStringLiteral("gif"), QStringLiteral("GIF image (*.gif)"), [&runs, &seenPath, released](const QString &path) {
+    c.runSave(QStringLiteral("gif"), QStringLiteral("GIF image (*.gif)"),
+        [&runs, &seenPath, released](const QString &path, ExportJob &) {
             ++runs;
             seenPath = path;
             released.wait();
@@ -303,8 +306,6 @@ TEST(EditorExport, FailureShowsTheAlertAfterTheProgressSheetAndStillRemembersThe
     static_cast<QDialog *>(c.saveDialog())->accept();
     // The export runs off the GUI thread behind the sheet.
     ASSERT_TRUE(waitUntil([&] { return c.progressSheet() && c.progressSheet()->isVisible(); }));
-    EXPECT_EQ(
-        QSettings("Quillo", "Quillo").value(QStringLiteral("lastExportName")).toString(), QStringLiteral("Broken"));
     release.set_value();
 
     QMessageBox *alert = nullptr;
@@ -320,7 +321,41 @@ TEST(EditorExport, FailureShowsTheAlertAfterTheProgressSheetAndStillRemembersThe
     EXPECT_FALSE(c.progressSheet());
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(QFileInfo(seenPath).fileName(), QStringLiteral("Broken.gif"));
+    // A folder that failed is not proposed next time.
+    EXPECT_FALSE(QSettings("Quillo", "Quillo").contains(QStringLiteral("lastExportName")));
+    EXPECT_FALSE(QSettings("Quillo", "Quillo").contains(QStringLiteral("lastExportDir")));
     alert->accept();
+
+    // Cancel on the sheet: the job hears it, no alert, nothing remembered; the
+    // progress the export reports shows as a percentage.
+    std::atomic<bool> sawCancel {false};
+    c.runSave(
+        QStringLiteral("gif"), QStringLiteral("GIF image (*.gif)"), [&sawCancel](const QString &, ExportJob &job) {
+            job.reportProgress(0.42);
+            while (!job.isCancelled())
+                QThread::msleep(5);
+            sawCancel = true;
+            return ExportResult {false, QString::fromLatin1(CANCELLED_MESSAGE)};
+        });
+    ASSERT_TRUE(c.saveDialog());
+    c.saveDialog()->selectFile(dir.filePath(QStringLiteral("Cancelled.gif")));
+    static_cast<QDialog *>(c.saveDialog())->accept();
+    ASSERT_TRUE(waitUntil([&] { return c.progressSheet() && c.progressSheet()->isVisible(); }));
+    auto *bar = c.progressSheet()->findChild<QProgressBar *>();
+    ASSERT_TRUE(bar);
+    ASSERT_TRUE(waitUntil([&] { return bar->value() == 42; }));
+    QPushButton *cancel = nullptr;
+    for (QPushButton *button : c.progressSheet()->findChildren<QPushButton *>()) {
+        if (button->text() == QStringLiteral("Cancel"))
+            cancel = button;
+    }
+    ASSERT_TRUE(cancel);
+    cancel->click();
+    ASSERT_TRUE(waitUntil([&] { return !c.isExporting() && !c.progressSheet(); }));
+    EXPECT_TRUE(sawCancel);
+    for (QMessageBox *box : c.window()->findChildren<QMessageBox *>())
+        EXPECT_FALSE(box->isVisible()) << box->text().toStdString();
+    EXPECT_FALSE(QSettings("Quillo", "Quillo").contains(QStringLiteral("lastExportDir")));
     QSettings("Quillo", "Quillo").clear();
     QStandardPaths::setTestModeEnabled(false);
 }
