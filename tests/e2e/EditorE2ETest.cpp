@@ -615,6 +615,17 @@ TEST(EditorE2E, SigtermDuringAnExport_EndsTheProgramWithoutToolOrStagingLeft)
 
 namespace {
 
+// The file manager's side of the fake desktop.
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList items;
+public slots:
+    void ShowItems(const QStringList &uris, const QString &) { items << uris; }
+};
+
 // A session bus of the test's own with a notification server and a file
 // manager that only note what they are asked.
 class FakeDesktop : public QObject {
@@ -674,19 +685,9 @@ public slots:
     }
 
 private:
-    class FileManager : public QObject {
-        Q_OBJECT
-        Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
-
-    public:
-        QStringList items;
-    public slots:
-        void ShowItems(const QStringList &uris, const QString &) { items << uris; }
-    };
-
     QProcess m_daemon;
     std::unique_ptr<QDBusConnection> m_bus;
-    FileManager m_files;
+    FakeFileManager m_files;
 };
 
 // waitFor, with the test's own event loop turning, for the fake desktop.
