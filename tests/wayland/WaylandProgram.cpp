@@ -192,15 +192,16 @@ std::optional<WaylandProgram::BarButtons> WaylandProgram::barButtons(const QImag
     if (y < 0 || y >= shot.height() || x0 < 0 || x1 >= shot.width())
         return std::nullopt;
     std::vector<std::pair<int, int>> runs;
-    std::optional<int> start;
+    // Where the current run of light pixels began; -1 outside one.
+    int start = -1;
     for (int x = x0; x <= x1 + 1; ++x) {
         const bool light = x <= x1 && qGray(shot.pixel(x, y)) > 200;
-        if (light && !start)
+        if (light && start < 0)
             start = x;
-        if (!light && start) {
-            if (x - *start >= 20 * scale)
-                runs.emplace_back(*start, x - 1);
-            start.reset();
+        if (!light && start >= 0) {
+            if (x - start >= 20 * scale)
+                runs.emplace_back(start, x - 1);
+            start = -1;
         }
     }
     if (runs.size() < 3)
