@@ -48,7 +48,9 @@ void AppDelegate::shutDown()
         editor->cancelExport();
     Tools::stopAllChildren();
     rememberFrame();
-    QCoreApplication::quit();
+    // exit(), not quit(): quit() first offers every window to close, and the
+    // editor (unexported frames) or the export's sheet would refuse.
+    QCoreApplication::exit(0);
 }
 
 void AppDelegate::finishWork()
