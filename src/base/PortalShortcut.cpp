@@ -157,7 +157,7 @@ void PortalShortcut::sessionCreated(uint response, const QVariantMap &results)
         fail(QStringLiteral("the desktop refused a shortcut session (%1)").arg(response));
         return;
     }
-    // A string by the specification; some desktops send an object path.
+    // The portal documents a string; some desktops send an object path.
     const QVariant handle = results.value(QStringLiteral("session_handle"));
     m_session = handle.userType() == qMetaTypeId<QDBusObjectPath>() ? handle.value<QDBusObjectPath>().path()
                                                                     : handle.toString();

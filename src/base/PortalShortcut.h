@@ -37,7 +37,7 @@ public:
     // Binding succeeded or failed.
     std::function<void()> onSettled;
 
-    // The key as the shortcuts of the XDG specification name it, the form the
+    // The key as the XDG shortcut format names it, the form the
     // portal's "preferred_trigger" takes: "CTRL+ALT+r". Empty for a key it
     // has no name for.
     static QString triggerFor(QKeyCombination key);

@@ -64,6 +64,10 @@ X11WindowStack::Change X11WindowStack::apply(const xcb_generic_event_t *event, x
     if (event->response_type & 0x80)
         return change;
     const auto visibleArea = [](const X11TopLevel &w) { return w.viewable ? QRegion(w.outer) : QRegion(); };
+    // The window an event names, when the event is about one of the root's
+    // children that the stack holds; end() otherwise.
+    const auto child
+        = [this, root](xcb_window_t parent, xcb_window_t id) { return parent == root ? at(id) : m_windows.end(); };
 
     switch (event->response_type) {
     case XCB_CREATE_NOTIFY: {
@@ -83,7 +87,7 @@ X11WindowStack::Change X11WindowStack::apply(const xcb_generic_event_t *event, x
     }
     case XCB_DESTROY_NOTIFY: {
         const auto *e = reinterpret_cast<const xcb_destroy_notify_event_t *>(event);
-        const Iterator it = e->event == root ? at(e->window) : m_windows.end();
+        const Iterator it = child(e->event, e->window);
         if (it == m_windows.end())
             break;
         change.area = visibleArea(*it);
@@ -99,7 +103,7 @@ X11WindowStack::Change X11WindowStack::apply(const xcb_generic_event_t *event, x
                                            : reinterpret_cast<const xcb_unmap_notify_event_t *>(event)->event;
         const xcb_window_t id = mapped ? reinterpret_cast<const xcb_map_notify_event_t *>(event)->window
                                        : reinterpret_cast<const xcb_unmap_notify_event_t *>(event)->window;
-        const Iterator it = parent == root ? at(id) : m_windows.end();
+        const Iterator it = child(parent, id);
         if (it == m_windows.end())
             break;
         it->viewable = mapped;
@@ -109,7 +113,7 @@ X11WindowStack::Change X11WindowStack::apply(const xcb_generic_event_t *event, x
     }
     case XCB_CONFIGURE_NOTIFY: {
         const auto *e = reinterpret_cast<const xcb_configure_notify_event_t *>(event);
-        const Iterator it = e->event == root ? at(e->window) : m_windows.end();
+        const Iterator it = child(e->event, e->window);
         if (it == m_windows.end())
             break;
         QRegion area = visibleArea(*it);
@@ -124,7 +128,7 @@ X11WindowStack::Change X11WindowStack::apply(const xcb_generic_event_t *event, x
     }
     case XCB_GRAVITY_NOTIFY: {
         const auto *e = reinterpret_cast<const xcb_gravity_notify_event_t *>(event);
-        const Iterator it = e->event == root ? at(e->window) : m_windows.end();
+        const Iterator it = child(e->event, e->window);
         if (it == m_windows.end())
             break;
         QRegion area = visibleArea(*it);
@@ -135,7 +139,7 @@ X11WindowStack::Change X11WindowStack::apply(const xcb_generic_event_t *event, x
     }
     case XCB_CIRCULATE_NOTIFY: {
         const auto *e = reinterpret_cast<const xcb_circulate_notify_event_t *>(event);
-        const Iterator it = e->event == root ? at(e->window) : m_windows.end();
+        const Iterator it = child(e->event, e->window);
         if (it == m_windows.end())
             break;
         change.area = visibleArea(*it);
