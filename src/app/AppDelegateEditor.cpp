@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "editor/EditorController.h"
+#include "export/AnimatedFormats.h"
 #include "frameui/FrameController.h"
 
 #include <QAction>
@@ -11,6 +12,8 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPointer>
+
+#include <algorithm>
 
 // The editor's side of the shell: opening it on a project and the menus that
 // act on it.
@@ -44,6 +47,12 @@ void AppDelegate::connectMenus()
     connect(m_menus.newRecording, &QAction::triggered, this, onEditor(&EditorController::recordAgain));
     connect(m_menus.exportGif, &QAction::triggered, this, &AppDelegate::menuExportGIF);
     connect(m_menus.exportMp4, &QAction::triggered, this, onEditor(&EditorController::exportMP4Action));
+    for (size_t i = 0; i < m_menus.exportAnimated.size(); ++i) {
+        connect(m_menus.exportAnimated[i], &QAction::triggered, this, [this, i] {
+            if (editor)
+                editor->exportAnimatedAction(GifExporter::allAnimatedFormats[i]);
+        });
+    }
     connect(m_menus.undo, &QAction::triggered, this, onFieldOrFrames(&QLineEdit::undo, &EditorController::undoAction));
     connect(m_menus.redo, &QAction::triggered, this, onFieldOrFrames(&QLineEdit::redo, &EditorController::redoAction));
     connect(m_menus.selectAll, &QAction::triggered, this,
@@ -75,6 +84,14 @@ void AppDelegate::openEditor(const GifProjectRef &project)
         self->showRecorder(self->lastRect);
     };
 
+    // Only the formats the ffmpeg found can write.
+    const std::vector<GifExporter::AnimatedFormat> writable = GifExporter::writableFormats();
+    for (size_t i = 0; i < m_menus.exportAnimated.size(); ++i) {
+        if (m_menus.exportAnimated[i]) {
+            m_menus.exportAnimated[i]->setVisible(
+                std::find(writable.begin(), writable.end(), GifExporter::allAnimatedFormats[i]) != writable.end());
+        }
+    }
     QMenuBar *bar = controller->window()->menuBar();
     for (QMenu *menu : m_menus.all()) {
         if (menu)

@@ -1,6 +1,7 @@
 #include "app/AppMenus.h"
 
 #include "editor/ZoomMode.h"
+#include "export/AnimatedFormats.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -31,6 +32,10 @@ AppMenus buildAppMenus()
     m.file->addSeparator();
     m.exportGif = addItem(m.file, QStringLiteral("Export GIF\u2026"), {QKeySequence(Qt::CTRL | Qt::Key_S)});
     m.exportMp4 = addItem(m.file, QStringLiteral("Export MP4\u2026"));
+    for (size_t i = 0; i < m.exportAnimated.size(); ++i) {
+        m.exportAnimated[i] = addItem(
+            m.file, QStringLiteral("Export %1\u2026").arg(GifExporter::formatName(GifExporter::allAnimatedFormats[i])));
+    }
     m.file->addSeparator();
     m.quit = addItem(m.file, QStringLiteral("Quit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)});
 

@@ -22,6 +22,9 @@ struct AppMenus {
     QAction *newRecording = nullptr;
     QAction *exportGif = nullptr;
     QAction *exportMp4 = nullptr;
+    // "Export WebP…", "Export APNG…", "Export WebM…", in the order of
+    // GifExporter::allAnimatedFormats; shown when ffmpeg can write them.
+    std::array<QAction *, 3> exportAnimated {};
     QAction *quit = nullptr;
     QAction *undo = nullptr;
     QAction *redo = nullptr;

@@ -57,6 +57,7 @@ EditorController::EditorController(GifProjectRef project, QObject *parent)
 EditorController::~EditorController()
 {
     stopPlay();
+    cancelEstimate();
     // A focused field that is destroyed still reports losing the focus; no
     // commit may run into a half-destroyed field or controller.
     for (QLineEdit *field : {m_resizeWidth.data(), m_resizeHeight.data()})
@@ -89,9 +90,18 @@ void EditorController::rebuildBaseDelays()
 
 // --- history
 
+EditorController::HistoryEntry EditorController::historyEntry() const
+{
+    HistoryEntry entry {m_project->snapshot(), {}, m_speedFactor};
+    entry.baseDelays.reserve(m_project->frames.size());
+    for (const GifFrameRef &frame : m_project->frames)
+        entry.baseDelays.push_back(baseDelay(frame).value_or(frame->delayMs));
+    return entry;
+}
+
 void EditorController::pushUndo()
 {
-    m_undoStack.push_back(m_project->snapshot());
+    m_undoStack.push_back(historyEntry());
     if (m_undoStack.size() > maxUndo)
         m_undoStack.erase(m_undoStack.begin());
     m_redoStack.clear();
@@ -103,10 +113,10 @@ void EditorController::undoAction()
         beep();
         return;
     }
-    GifFrameList entry = std::move(m_undoStack.back());
+    HistoryEntry entry = std::move(m_undoStack.back());
     m_undoStack.pop_back();
     // The way back is not capped: it can never outgrow the undo history.
-    m_redoStack.push_back(m_project->snapshot());
+    m_redoStack.push_back(historyEntry());
     applyRestored(std::move(entry));
 }
 
@@ -116,18 +126,22 @@ void EditorController::redoAction()
         beep();
         return;
     }
-    GifFrameList entry = std::move(m_redoStack.back());
+    HistoryEntry entry = std::move(m_redoStack.back());
     m_redoStack.pop_back();
-    m_undoStack.push_back(m_project->snapshot());
+    m_undoStack.push_back(historyEntry());
     applyRestored(std::move(entry));
 }
 
-void EditorController::applyRestored(GifFrameList frames)
+void EditorController::applyRestored(HistoryEntry entry)
 {
-    m_project->restore(std::move(frames));
-    // Base delays become the restored delays, whatever speed was in force when
-    // the snapshot was taken; the speed pop-up is not part of history.
+    m_project->restore(std::move(entry.frames));
     rebuildBaseDelays();
+    if (entry.baseDelays.size() == m_project->frames.size()) {
+        for (size_t i = 0; i < entry.baseDelays.size(); ++i)
+            m_baseDelay[m_project->frames[i]] = entry.baseDelays[i];
+    }
+    m_speedFactor = entry.speedFactor;
+    showSpeed();
     m_current = std::min(m_current, std::max<int64_t>(frameCount() - 1, 0));
     if (frameCount() > 0)
         m_selected = {m_current};
@@ -255,6 +269,7 @@ void EditorController::refresh()
     }
 
     m_statusLabel->setText(statusText());
+    scheduleEstimate();
     // The status line is drawn text only. Scripts that drive the program from
     // outside can ask for it in the log after every change; by default it
     // stays out, since playback would write a line per frame.

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "export/AnimatedFormats.h"
 #include "export/ExportResult.h"
 #include "export/GifEncoder.h"
 #include "export/GifQuality.h"
+#include "export/SizeEstimate.h"
 #include "model/GifProject.h"
 
 #include <QCheckBox>
@@ -97,7 +99,16 @@ public:
     void pushUndo();
     void undoAction();
     void redoAction();
-    void applyRestored(GifFrameList frames);
+    // One step of the history: the frames, and the speed in force with the
+    // un-scaled delays behind it (one per frame, in order), so that after an
+    // undo the Speed pop-up shows the speed of the restored delays and a new
+    // speed still scales the delays it was recorded from.
+    struct HistoryEntry {
+        GifFrameList frames;
+        std::vector<int64_t> baseDelays;
+        double speedFactor = 1.0;
+    };
+    void applyRestored(HistoryEntry entry);
     // Pushes the stored state into the views; records nothing.
     void refresh();
 
@@ -154,6 +165,9 @@ public:
     static inline const QString encoderSettingKey = QStringLiteral("encoder");
     void exportGIF();
     void exportMP4Action();
+    // "More Formats": animated WebP, APNG or WebM, each with the frames' own
+    // delays and the chosen quality.
+    void exportAnimatedAction(GifExporter::AnimatedFormat format);
     // The export work, run on a pool thread with the chosen path and the job
     // that carries its progress and the user's Cancel.
     using ExportWork = std::function<ExportResult(const QString &path, ExportJob &job)>;
@@ -171,6 +185,13 @@ public:
     QFileDialog *saveDialog() const { return m_saveDialog; }
     QDialog *progressSheet() const { return m_progressSheet; }
     QLabel *noticeLabel() const { return m_noticeLabel; }
+    // "GIF ≈ 1.2 MB": the expected size of the next export (EditorControllerEstimate.cpp).
+    QLabel *estimateLabel() const { return m_estimateLabel; }
+    QPushButton *moreFormatsButton() const { return m_moreFormatsBtn; }
+    // Starts an estimate once edits have paused for a moment; refresh() calls it.
+    void scheduleEstimate();
+    // Starts one now when the project or the export settings changed since the last.
+    void startEstimate();
 
     // --- frame operations
     void deleteSelected();
@@ -188,6 +209,8 @@ public:
     void delayStepped();
     void applyDelayToAll();
     void speedChanged();
+    // Sets the Speed pop-up to the speed in force.
+    void showSpeed();
     void loopChanged();
 
     // --- crop and resize
@@ -258,6 +281,7 @@ private:
     void ensureResizeControls();
     void wireResizeField(QLineEdit *field, void (EditorController::*commit)());
     void fillExportPopups();
+    void fillMoreFormatsMenu();
     // The window's close: spontaneous ones (its close button) ask first.
     bool handleWindowClose(QEvent *event);
     bool windowShouldClose();
@@ -271,6 +295,12 @@ private:
     void startExport(const QString &path, const QString &ext, ExportWork work);
     void exportFinished(const QString &path, const ExportResult &result, bool cancelled);
 
+    // EditorControllerEstimate.cpp
+    QString estimateFormatName() const;
+    QString estimateKey() const;
+    SizeEstimate::Writer estimateWriter() const;
+    void cancelEstimate();
+
     // EditorControllerFrameOps.cpp
     // The delay field's text as a delay, applied to the selection or to all.
     void commitDelayField(bool toSelectionOnly);
@@ -278,6 +308,7 @@ private:
     // EditorController.cpp
     void beep();
     void rebuildBaseDelays();
+    HistoryEntry historyEntry() const;
     void setSingleSelection(int64_t index);
     void scrollToCurrent();
     int64_t frameCount() const { return int64_t(m_project->frames.size()); }
@@ -313,6 +344,15 @@ private:
     QPushButton *m_cropCancelBtn = nullptr;
     QPushButton *m_cropToggleBtn = nullptr;
     QPushButton *m_exportGifBtn = nullptr;
+    QPushButton *m_moreFormatsBtn = nullptr;
+    QLabel *m_estimateLabel = nullptr;
+    QTimer *m_estimateTimer = nullptr;
+    // The extension of the format the estimate is for: this editor's last
+    // successful export, "gif" until then.
+    QString m_estimateFormat = QStringLiteral("gif");
+    // What the shown (or running) estimate was made from, and its job.
+    QString m_estimatedKey;
+    std::shared_ptr<ExportJob> m_estimateJob;
     // Guarded: the resize-field check swaps in fields of its own window.
     QPointer<QLineEdit> m_resizeWidth;
     QPointer<QLineEdit> m_resizeHeight;
@@ -322,6 +362,8 @@ private:
     QPointer<QDialog> m_progressSheet;
     // The running export, shared with its pool thread.
     std::shared_ptr<ExportJob> m_exportJob;
+    // Its format's extension, which the size estimate follows once it succeeded.
+    QString m_exportFormat;
     QTimer *m_playTimer = nullptr;
     // Set once the user agreed to close (or the window closed): the next
     // close event goes through without asking again.
@@ -342,8 +384,8 @@ private:
     std::map<std::weak_ptr<GifFrame>, int64_t, std::owner_less<std::weak_ptr<GifFrame>>> m_baseDelay;
     double m_speedFactor = 1.0;
 
-    std::vector<GifFrameList> m_undoStack;
-    std::vector<GifFrameList> m_redoStack;
+    std::vector<HistoryEntry> m_undoStack;
+    std::vector<HistoryEntry> m_redoStack;
 
     int m_beepCount = 0;
 };

@@ -86,6 +86,33 @@ void EditorController::exportMP4Action()
             const QString &path, ExportJob &job) { return GifExporter::exportMP4(*project, path, quality, &job); });
 }
 
+void EditorController::exportAnimatedAction(GifExporter::AnimatedFormat format)
+{
+    if (frameCount() == 0) {
+        beep();
+        return;
+    }
+    const GifQuality quality = chosenQuality();
+    const int64_t loopCount = m_project->loopCount;
+    const GifProjectRef project = m_project;
+    const QString ext = GifExporter::fileExtension(format);
+    QString filter;
+    switch (format) {
+    case GifExporter::AnimatedFormat::webp:
+        filter = QStringLiteral("Animated WebP image (*.webp)");
+        break;
+    case GifExporter::AnimatedFormat::apng:
+        filter = QStringLiteral("Animated PNG image (*.apng *.png)");
+        break;
+    case GifExporter::AnimatedFormat::webm:
+        filter = QStringLiteral("WebM video (*.webm)");
+        break;
+    }
+    runSave(ext, filter, [format, project, quality, loopCount](const QString &path, ExportJob &job) {
+        return GifExporter::exportAnimated(format, *project, path, quality, loopCount, &job);
+    });
+}
+
 QString EditorController::proposedExportName(const QString &ext)
 {
     const QString stored = Settings::string(kLastNameKey);
@@ -148,6 +175,13 @@ void EditorController::runSave(const QString &ext, const QString &filter, Export
 void EditorController::startExport(const QString &path, const QString &ext, ExportWork work)
 {
     Log::write(QStringLiteral("export ") + ext + QStringLiteral(" → ") + path);
+    cancelEstimate();
+    m_exportFormat = ext;
+    QString formatTitle = ext.toUpper();
+    for (const GifExporter::AnimatedFormat format : GifExporter::allAnimatedFormats) {
+        if (GifExporter::fileExtension(format) == ext)
+            formatTitle = GifExporter::formatName(format);
+    }
 
     auto *sheet = new QDialog(m_window.get());
     sheet->setWindowTitle(QStringLiteral("Quillo"));
@@ -165,7 +199,7 @@ void EditorController::startExport(const QString &path, const QString &ext, Expo
     bar->setValue(0);
     bar->setFormat(QStringLiteral("%p %"));
     bar->setFixedWidth(120);
-    auto *text = new QLabel(QStringLiteral("Exporting ") + ext.toUpper() + QStringLiteral("…"));
+    auto *text = new QLabel(QStringLiteral("Exporting ") + formatTitle + QStringLiteral("…"));
     QFont font = text->font();
     font.setPixelSize(13);
     text->setFont(font);
@@ -221,6 +255,9 @@ void EditorController::cancelExport()
 void EditorController::exportFinished(const QString &path, const ExportResult &result, bool cancelled)
 {
     m_exportJob.reset();
+    if (result.ok)
+        m_estimateFormat = m_exportFormat;
+    scheduleEstimate();
     // The editor takes the keys back only from a sheet that had them: the
     // user may be working in another program while a long export runs.
     bool sheetHadFocus = false;

@@ -199,7 +199,7 @@ void EditorController::applyDelay(int64_t delayMs, bool toSelectionOnly)
         m_baseDelay[frame] = value;
     }
     m_speedFactor = 1.0;
-    m_speedPopup->setCurrentIndex(kSpeedOneIndex);
+    showSpeed();
     refresh();
 }
 
@@ -231,6 +231,12 @@ void EditorController::delayStepped()
         + bracketedList(m_selected) + QLatin1Char(')'));
     m_delayField->setText(QString::number(value));
     applyDelay(value, true);
+}
+
+void EditorController::showSpeed()
+{
+    const auto it = std::find(kSpeedFactors.begin(), kSpeedFactors.end(), m_speedFactor);
+    m_speedPopup->setCurrentIndex(it == kSpeedFactors.end() ? kSpeedOneIndex : int(it - kSpeedFactors.begin()));
 }
 
 void EditorController::speedChanged()

@@ -18,14 +18,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
-// The window: two rows of controls, the preview, the status line and the strip,
+#include <cstdlib>
+
+// The window: three rows of controls, the preview, the status line and the strip,
 // in the dark appearance. Sizes are in logical pixels, which stand for points.
 
 namespace {
@@ -46,7 +51,7 @@ QFont digitFont(int pixelSize, QFont::Weight weight = QFont::Normal)
 }
 
 // A rounded button as wide as its title and some padding: Fusion would make
-// every text button at least 80 pixels wide, which the two rows cannot afford.
+// every text button at least 80 pixels wide, which the rows cannot afford.
 class CompactButton : public QPushButton {
 public:
     using QPushButton::QPushButton;
@@ -57,6 +62,9 @@ public:
         int contents = fontMetrics().horizontalAdvance(text());
         if (!icon().isNull())
             contents += iconSize().width() + (text().isEmpty() ? 0 : 4);
+        // The arrow of a button that opens a menu.
+        if (menu())
+            contents += 14;
         return QSize(std::min(base.width(), std::max(contents + 20, minimumWidth())), base.height());
     }
     QSize minimumSizeHint() const override { return sizeHint(); }
@@ -76,6 +84,23 @@ public:
         return QSize(std::min(base.width(), widest + 34), base.height());
     }
     QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
+// The strip scrolls only sideways, so the ordinary vertical wheel moves it too
+// (down moves on to later frames); a sideways wheel works as before.
+class StripScrollArea : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+
+protected:
+    void wheelEvent(QWheelEvent *event) override
+    {
+        if (std::abs(event->angleDelta().y()) <= std::abs(event->angleDelta().x())) {
+            QScrollArea::wheelEvent(event);
+            return;
+        }
+        QCoreApplication::sendEvent(horizontalScrollBar(), event);
+    }
 };
 
 QPushButton *button(const QString &title, const QString &tip = {})
@@ -148,7 +173,7 @@ void EditorController::buildUI()
     m_playTimer->setTimerType(Qt::PreciseTimer);
     connect(m_playTimer, &QTimer::timeout, this, &EditorController::playStep);
 
-    // First row.
+    // First row: playback, order, zoom, history.
     auto *firstRow = new QWidget;
     auto *first = row(firstRow);
     auto *goFirstBtn = button(QString(), QStringLiteral("First frame"));
@@ -163,6 +188,8 @@ void EditorController::buildUI()
         m_zoomPopup->addItem(ZoomModes::label(mode));
     auto *undoBtn = button(QStringLiteral("↶ Undo"), QStringLiteral("Undo (Ctrl+Z)"));
     auto *redoBtn = button(QStringLiteral("↷ Redo"), QStringLiteral("Redo (Ctrl+Shift+Z or Ctrl+Y)"));
+    auto *newRecordingBtn = button(QStringLiteral("● New Recording"));
+    EditorStyle::tint(newRecordingBtn, EditorStyle::recRed());
     for (QWidget *w : {static_cast<QWidget *>(goFirstBtn), static_cast<QWidget *>(m_playBackButton),
              static_cast<QWidget *>(m_playFwdButton), static_cast<QWidget *>(goLastBtn)})
         first->addWidget(w);
@@ -174,6 +201,8 @@ void EditorController::buildUI()
     first->addWidget(separator());
     first->addWidget(undoBtn);
     first->addWidget(redoBtn);
+    first->addWidget(separator());
+    first->addWidget(newRecordingBtn);
 
     connect(goFirstBtn, &QPushButton::clicked, this, &EditorController::goFirst);
     connect(m_playBackButton, &QPushButton::clicked, this, &EditorController::playBackwardTapped);
@@ -185,7 +214,7 @@ void EditorController::buildUI()
     connect(undoBtn, &QPushButton::clicked, this, &EditorController::undoAction);
     connect(redoBtn, &QPushButton::clicked, this, &EditorController::redoAction);
 
-    // Second row.
+    // Second row: timing and the picture's size.
     auto *secondRow = new QWidget;
     auto *second = row(secondRow);
     m_delayField = new QLineEdit;
@@ -215,15 +244,6 @@ void EditorController::buildUI()
     m_cropApplyBtn = button(QStringLiteral("Apply Crop"));
     EditorStyle::tint(m_cropApplyBtn, EditorStyle::lime());
     m_cropCancelBtn = button(QStringLiteral("Cancel"));
-    // Read by the export flow; they run no action of their own.
-    m_qualityPopup = new CompactPopup;
-    m_encoderPopup = new CompactPopup;
-    fillExportPopups();
-    m_exportGifBtn = button(QStringLiteral("Export GIF"));
-    EditorStyle::tint(m_exportGifBtn, EditorStyle::lime());
-    auto *exportMp4Btn = button(QStringLiteral("Export MP4"));
-    auto *newRecordingBtn = button(QStringLiteral("● New Recording"));
-    EditorStyle::tint(newRecordingBtn, EditorStyle::recRed());
 
     second->addWidget(label(QStringLiteral("Delay")));
     second->addWidget(m_delayField);
@@ -242,13 +262,32 @@ void EditorController::buildUI()
     second->addWidget(m_cropApplyBtn);
     second->addWidget(m_cropCancelBtn);
     second->addStretch(1);
-    second->addWidget(label(QStringLiteral("Quality")));
-    second->addWidget(m_qualityPopup);
-    second->addWidget(label(QStringLiteral("Encoder")));
-    second->addWidget(m_encoderPopup);
-    second->addWidget(m_exportGifBtn);
-    second->addWidget(exportMp4Btn);
-    second->addWidget(newRecordingBtn);
+
+    // Third row: the export. Quality and encoder are read by the export flow
+    // and the size estimate; they run no action of their own.
+    auto *thirdRow = new QWidget;
+    auto *third = row(thirdRow);
+    m_qualityPopup = new CompactPopup;
+    m_encoderPopup = new CompactPopup;
+    fillExportPopups();
+    m_estimateLabel = label(QString());
+    m_estimateLabel->setFont(digitFont(11));
+    m_exportGifBtn = button(QStringLiteral("Export GIF"));
+    EditorStyle::tint(m_exportGifBtn, EditorStyle::lime());
+    auto *exportMp4Btn = button(QStringLiteral("Export MP4"));
+    m_moreFormatsBtn = button(QStringLiteral("More Formats"), QStringLiteral("Export as WebP, APNG or WebM"));
+    fillMoreFormatsMenu();
+
+    third->addWidget(label(QStringLiteral("Quality")));
+    third->addWidget(m_qualityPopup);
+    third->addWidget(label(QStringLiteral("Encoder")));
+    third->addWidget(m_encoderPopup);
+    third->addWidget(separator());
+    third->addWidget(m_estimateLabel);
+    third->addStretch(1);
+    third->addWidget(m_exportGifBtn);
+    third->addWidget(exportMp4Btn);
+    third->addWidget(m_moreFormatsBtn);
     m_cropApplyBtn->hide();
     m_cropCancelBtn->hide();
 
@@ -294,7 +333,7 @@ void EditorController::buildUI()
         if (self)
             self->reorderSelection(slot);
     };
-    m_stripScroll = new QScrollArea;
+    m_stripScroll = new StripScrollArea;
     m_stripScroll->setWidget(m_strip);
     m_stripScroll->setWidgetResizable(false);
     m_stripScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -309,6 +348,8 @@ void EditorController::buildUI()
     column->addWidget(firstRow);
     column->addSpacing(8);
     column->addWidget(secondRow);
+    column->addSpacing(8);
+    column->addWidget(thirdRow);
     column->addSpacing(10);
     auto *previewRow = new QHBoxLayout;
     previewRow->setContentsMargins(12, 0, 12, 0);
@@ -353,10 +394,14 @@ void EditorController::fillExportPopups()
         }
     }
     // Only the user's own choice is remembered, never a default shown.
-    connect(m_qualityPopup, &QComboBox::activated, this,
-        [this] { Settings::setValue(qualitySettingKey, caseName(chosenQuality())); });
-    connect(m_encoderPopup, &QComboBox::activated, this,
-        [this] { Settings::setValue(encoderSettingKey, rawValue(chosenEncoder())); });
+    connect(m_qualityPopup, &QComboBox::activated, this, [this] {
+        Settings::setValue(qualitySettingKey, caseName(chosenQuality()));
+        scheduleEstimate();
+    });
+    connect(m_encoderPopup, &QComboBox::activated, this, [this] {
+        Settings::setValue(encoderSettingKey, rawValue(chosenEncoder()));
+        scheduleEstimate();
+    });
     if (available.empty())
         return;
     // The remembered encoder while it is installed, else the best one found.
@@ -367,6 +412,29 @@ void EditorController::fillExportPopups()
     }
     const auto it = std::find(available.begin(), available.end(), preferred);
     m_encoderPopup->setCurrentIndex(it == available.end() ? 0 : int(it - available.begin()));
+}
+
+void EditorController::fillMoreFormatsMenu()
+{
+    auto *menu = new QMenu(m_moreFormatsBtn);
+    for (const GifExporter::AnimatedFormat format : GifExporter::writableFormats()) {
+        QString title;
+        switch (format) {
+        case GifExporter::AnimatedFormat::webp:
+            title = QStringLiteral("Animated WebP…");
+            break;
+        case GifExporter::AnimatedFormat::apng:
+            title = QStringLiteral("Animated PNG (APNG)…");
+            break;
+        case GifExporter::AnimatedFormat::webm:
+            title = QStringLiteral("WebM Video (VP9)…");
+            break;
+        }
+        connect(menu->addAction(title), &QAction::triggered, this, [this, format] { exportAnimatedAction(format); });
+    }
+    m_moreFormatsBtn->setMenu(menu);
+    // Only what the ffmpeg found can write.
+    m_moreFormatsBtn->setVisible(!menu->isEmpty());
 }
 
 void EditorController::wireResizeField(QLineEdit *field, void (EditorController::*commit)())

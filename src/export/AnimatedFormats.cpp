@@ -11,6 +11,8 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 
 namespace GifExporter {
 
@@ -123,6 +125,34 @@ QString webmProblem(const QString &path)
 
 } // namespace
 
+QString encoderName(AnimatedFormat format);
+
+namespace {
+
+// What `ffmpeg` says it can write, of the formats above.
+std::vector<AnimatedFormat> formatsOf(const QString &ffmpeg)
+{
+    QProcess process;
+    process.start(ffmpeg, {QStringLiteral("-hide_banner"), QStringLiteral("-encoders")});
+    if (!process.waitForFinished(10000))
+        return {};
+    // Lines such as " V....D libwebp_anim         libwebp WebP image".
+    const QString listed = QString::fromUtf8(process.readAllStandardOutput());
+    std::vector<AnimatedFormat> formats;
+    for (const AnimatedFormat format : allAnimatedFormats) {
+        const QString encoder = QLatin1Char(' ') + encoderName(format) + QLatin1Char(' ');
+        for (const QString &line : listed.split(QLatin1Char('\n'))) {
+            if (line.contains(encoder)) {
+                formats.push_back(format);
+                break;
+            }
+        }
+    }
+    return formats;
+}
+
+} // namespace
+
 QString formatName(AnimatedFormat format)
 {
     switch (format) {
@@ -159,17 +189,22 @@ bool canWrite(AnimatedFormat format)
     const std::optional<QString> ffmpeg = Tools::ffmpeg();
     if (!ffmpeg)
         return false;
-    QProcess process;
-    process.start(*ffmpeg, {QStringLiteral("-hide_banner"), QStringLiteral("-encoders")});
-    if (!process.waitForFinished(10000))
-        return false;
-    // Lines such as " V....D libwebp_anim         libwebp WebP image".
-    const QString encoder = QLatin1Char(' ') + encoderName(format) + QLatin1Char(' ');
-    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
-        if (QString::fromUtf8(line).contains(encoder))
-            return true;
-    }
-    return false;
+    const std::vector<AnimatedFormat> formats = formatsOf(*ffmpeg);
+    return std::find(formats.begin(), formats.end(), format) != formats.end();
+}
+
+std::vector<AnimatedFormat> writableFormats()
+{
+    const std::optional<QString> ffmpeg = Tools::ffmpeg();
+    if (!ffmpeg)
+        return {};
+    static std::mutex mutex;
+    static std::map<QString, std::vector<AnimatedFormat>> known;
+    const std::lock_guard lock(mutex);
+    const auto it = known.find(*ffmpeg);
+    if (it != known.end())
+        return it->second;
+    return known[*ffmpeg] = formatsOf(*ffmpeg);
 }
 
 QStringList animatedArguments(AnimatedFormat format, GifQuality quality, int64_t loopCount, int64_t lastDelayMs,

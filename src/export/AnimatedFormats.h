@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 // The formats people post besides GIF and MP4, all written by ffmpeg from the
 // staged frames with each frame's own delay: animated WebP and APNG (images
@@ -32,6 +33,11 @@ QString encoderName(AnimatedFormat format);
 // Whether the ffmpeg found now can write the format (asks it for its
 // encoders; a child process, so not on every repaint).
 bool canWrite(AnimatedFormat format);
+
+// The formats the ffmpeg found now can write, in the order of
+// allAnimatedFormats. Asks each ffmpeg once per run of the program: the menus
+// of every editor window use it. Any thread.
+std::vector<AnimatedFormat> writableFormats();
 
 // Writes the project. `loopCount` is the project's number of plays (0 =
 // forever); WebM has no loop and ignores it.

@@ -39,7 +39,9 @@ TEST(AppMenus, HaveTheItemsTitlesAndShortcutsInOrder)
     const std::vector<std::pair<QMenu *, std::vector<Item>>> expected = {
         {menus.file,
             {{"New Recording", "Ctrl+N | Ctrl+W"}, {"", ""}, {QStringLiteral("Export GIF\u2026"), "Ctrl+S"},
-                {QStringLiteral("Export MP4\u2026"), ""}, {"", ""}, {"Quit", "Ctrl+Q"}}},
+                {QStringLiteral("Export MP4\u2026"), ""}, {QStringLiteral("Export WebP\u2026"), ""},
+                {QStringLiteral("Export APNG\u2026"), ""}, {QStringLiteral("Export WebM\u2026"), ""}, {"", ""},
+                {"Quit", "Ctrl+Q"}}},
         {menus.edit,
             {{"Undo", "Ctrl+Z"}, {"Redo", "Ctrl+Shift+Z | Ctrl+Y"}, {"", ""}, {"Select All", "Ctrl+A"},
                 {"Delete", "Del"}}},

@@ -169,3 +169,25 @@ TEST(EditorRefresh, TitleStatusAndDelayControlsFollowTheCurrentFrame)
     // Showing a value is not stepping: no edit was recorded for it.
     EXPECT_EQ(c.undoDepth(), 1u);
 }
+
+TEST(EditorHistory, UndoAndRedoShowTheSpeedOfTheRestoredDelays)
+{
+    EditorController c(makeProject(4));
+    c.speedPopup()->setCurrentIndex(c.speedPopup()->findText(QStringLiteral("2×")));
+    c.speedChanged();
+    c.deleteSelected();
+    c.undoAction(); // the delete: still at 2x
+    EXPECT_EQ(c.speedPopup()->currentText(), QStringLiteral("2×"));
+    EXPECT_EQ(delaysOf(*c.project()), std::vector<int64_t>(4, 30));
+    c.undoAction(); // the speed change
+    EXPECT_EQ(c.speedPopup()->currentText(), QStringLiteral("1×"));
+    EXPECT_EQ(c.speedFactor(), 1.0);
+    EXPECT_EQ(delaysOf(*c.project()), std::vector<int64_t>(4, 60));
+    c.redoAction();
+    EXPECT_EQ(c.speedPopup()->currentText(), QStringLiteral("2×"));
+    // A new speed after the redo still scales the recorded delays, not the
+    // doubled ones.
+    c.speedPopup()->setCurrentIndex(c.speedPopup()->findText(QStringLiteral("0.5×")));
+    c.speedChanged();
+    EXPECT_EQ(delaysOf(*c.project()), std::vector<int64_t>(4, 120));
+}

@@ -1,7 +1,9 @@
 #include "EditorTestSupport.h"
 
+#include "editor/EditorContentView.h"
 #include "editor/EditorStyle.h"
 #include "editor/FramePreviewView.h"
+#include "editor/FrameStripView.h"
 #include "export/ExportJob.h"
 #include "export/GifExporter.h"
 #include "support/TestUtil.h"
@@ -18,11 +20,14 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -358,4 +363,67 @@ TEST(EditorExport, FailureShowsTheAlertAfterTheProgressSheet_AndOnlySuccessIsRem
     EXPECT_FALSE(QSettings("Quillo", "Quillo").contains(QStringLiteral("lastExportDir")));
     QSettings("Quillo", "Quillo").clear();
     QStandardPaths::setTestModeEnabled(false);
+}
+
+// On a 1,024-pixel screen (or 2,048 at scale 2) the editor window is 984
+// logical pixels wide: every control of the rows above the preview keeps its
+// whole text inside it, with and without the crop buttons.
+TEST(EditorWindow, EveryControlKeepsItsWholeTextInAWindowOnA1024PixelScreen)
+{
+    EditorController c(makeProject(3, 640, 420));
+    c.window()->resize(984, 700);
+    c.window()->show();
+    for (const bool crop : {false, true}) {
+        if (crop)
+            c.enterCrop();
+        QApplication::processEvents();
+        EXPECT_LE(c.window()->width(), 984) << "crop " << crop;
+        const int previewTop = c.preview()->mapTo(c.window(), QPoint(0, 0)).y();
+        const QRect inside = c.window()->rect();
+        int checked = 0;
+        for (QWidget *w : c.content()->findChildren<QWidget *>()) {
+            const bool control = qobject_cast<QAbstractButton *>(w) || qobject_cast<QComboBox *>(w)
+                || qobject_cast<QLabel *>(w) || qobject_cast<QLineEdit *>(w);
+            if (!control || !w->isVisible() || w->mapTo(c.window(), QPoint(0, 0)).y() >= previewTop)
+                continue;
+            const QRect at(w->mapTo(c.window(), QPoint(0, 0)), w->size());
+            const QString name = qobject_cast<QAbstractButton *>(w) ? qobject_cast<QAbstractButton *>(w)->text()
+                : qobject_cast<QLabel *>(w)                         ? qobject_cast<QLabel *>(w)->text()
+                : qobject_cast<QComboBox *>(w)                      ? qobject_cast<QComboBox *>(w)->currentText()
+                                                                    : QStringLiteral("field");
+            EXPECT_TRUE(inside.contains(at)) << name.toStdString() << " crop " << crop;
+            // Number fields are as wide as their longest useful number, not
+            // their generic hint.
+            if (!qobject_cast<QLineEdit *>(w))
+                EXPECT_GE(w->width(), w->sizeHint().width()) << name.toStdString() << " crop " << crop;
+            ++checked;
+        }
+        EXPECT_GT(checked, 20);
+    }
+}
+
+TEST(EditorWindow, TheVerticalWheelScrollsTheStripSideways)
+{
+    EditorController c(makeProject(200, 64, 48));
+    c.window()->resize(984, 700);
+    c.window()->show();
+    QApplication::processEvents();
+    auto *scroll
+        = c.strip()->parentWidget() ? qobject_cast<QScrollArea *>(c.strip()->parentWidget()->parentWidget()) : nullptr;
+    ASSERT_TRUE(scroll);
+    QScrollBar *bar = scroll->horizontalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    const QPointF at(20, 20);
+    const auto wheel = [&](QPoint angle) {
+        QWheelEvent event(at, scroll->viewport()->mapToGlobal(at), QPoint(), angle, Qt::NoButton, Qt::NoModifier,
+            Qt::NoScrollPhase, false);
+        QApplication::sendEvent(scroll->viewport(), &event);
+    };
+    wheel(QPoint(0, -120)); // down: on to later frames
+    const int afterDown = bar->value();
+    EXPECT_GT(afterDown, 0);
+    wheel(QPoint(0, 120));
+    EXPECT_LT(bar->value(), afterDown);
+    wheel(QPoint(-120, 0)); // a sideways wheel still works
+    EXPECT_GT(bar->value(), 0);
 }
