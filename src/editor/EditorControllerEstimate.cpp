@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "base/MainThread.h"
+#include "base/Settings.h"
 #include "export/AnimatedFormats.h"
 #include "export/ExportJob.h"
 #include "export/GifExporter.h"
@@ -23,6 +24,8 @@
 namespace {
 
 constexpr int kSettleMs = 700;
+// Off ("false") where even a sample export is too much for the machine.
+const QString kEnabledKey = QStringLiteral("sizeEstimate");
 
 } // namespace
 
@@ -82,6 +85,10 @@ SizeEstimate::Writer EditorController::estimateWriter() const
 
 void EditorController::startEstimate()
 {
+    if (!Settings::value(kEnabledKey, true).toBool()) {
+        m_estimateLabel->hide();
+        return;
+    }
     // Only for a window the user sees, and never beside an export.
     if (m_closed || !m_window->isVisible() || isExporting() || frameCount() == 0) {
         if (frameCount() == 0)

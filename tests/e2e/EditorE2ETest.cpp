@@ -534,6 +534,12 @@ struct HangingExport {
     {
         env.insert(QStringLiteral("QUILLO_TOOL_DIRS"), tools);
         env.insert(QStringLiteral("TMPDIR"), tmp);
+        // The size estimate would run the hanging tool before the export does.
+        const QString config = env.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/Quillo");
+        QDir().mkpath(config);
+        QFile conf(config + QStringLiteral("/Quillo.conf"));
+        if (conf.open(QIODevice::WriteOnly))
+            conf.write("[General]\nsizeEstimate=false\n");
     }
 
     // Ctrl+S, the destination, the overwrite question, then waits for the
