@@ -44,6 +44,9 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BUILD_
 cmake --build "$build" -j "$jobs" --target clip_generator export_bench capture_bench recording_bench busy_screen_bench quillo_xcb_waits \
     editor_bench store_bench \
     >/dev/null
+# The WebP files' fidelity needs libwebp's demuxer (libwebp-dev); without it
+# their SSIM column stays empty.
+cmake --build "$build" -j "$jobs" --target webp_frames >/dev/null 2>&1 || true
 
 case $mode in
 quick) needed="typing-640x420 scrolling-640x420 video-640x420" ;;
@@ -72,7 +75,7 @@ mkdir -p "$out/files"
 part=0
 export_run() { # <clips> <qualities>
     part=$((part + 1))
-    "$bin/export/export_bench" --clips="$clips" --out="$out/files" --clip="$1" --qualities="$2" \
+    "$bin/export/export_bench" --clips="$clips" --out="$out/files" --clip="$1" --qualities="$2" --estimates=high \
         --benchmark_out="$out/export-$part.json" --benchmark_out_format=json >&2
 }
 # Noisy video is by far the slowest material for the external encoders (about
@@ -148,6 +151,8 @@ step "Decoding every file and comparing it with its source frames"
         "$(free -g | awk '/^Mem:/ {print $2}') GB RAM, $(uname -sr); ffmpeg $(ffmpeg -version | awk 'NR==1 {print $3}')," \
         "$(gifski --version); load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"
     echo
-    python3 "$root/bench/scripts/report.py" "$out" "$clips" --jobs "$jobs"
+    webp=()
+    if [ -x "$bin/export/webp_frames" ]; then webp=(--webp-frames "$bin/export/webp_frames"); fi
+    python3 "$root/bench/scripts/report.py" "$out" "$clips" --jobs "$jobs" "${webp[@]}"
 } >"$out/table.md"
 cat "$out/table.md"

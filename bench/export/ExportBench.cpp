@@ -5,16 +5,24 @@
 // same run. The GIFs stay in the output folder, so that a script can decode
 // them and compare them with the source frames.
 //
+// Beside them, the animated WebP, APNG and WebM paths, and the editor's size
+// estimate of each path next to the file that path really wrote.
+//
 //   export_bench --clips=<dir> --out=<dir> [--clip=typing-640x420,...]
 //                [--qualities=low,medium,high,max] [--builtin-qualities=high]
-//                [--encoders=imageIO,ffmpeg,gifski] [--mp4=high] [benchmark flags]
+//                [--encoders=imageIO,ffmpeg,gifski] [--mp4=high]
+//                [--animated=high] [--formats=webp,apng,webm]
+//                [--estimates=high] [benchmark flags]
 //
 // Counters: bytes (output file size), cpu_children_s (CPU of the tools run by
-// the export), frames; the staging benchmark reports seconds per frame.
+// the export), frames; the staging benchmark reports seconds per frame; an
+// estimate reports estimate_bytes.
 #include "ClipFiles.h"
 
+#include "export/AnimatedFormats.h"
 #include "export/FrameStaging.h"
 #include "export/GifExporter.h"
+#include "export/SizeEstimate.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -100,6 +108,43 @@ void exportMp4Bench(benchmark::State &state, std::shared_ptr<Loaded> clip, GifQu
     reportFile(state, path, childCpu, clip->project->frames.size());
 }
 
+void animatedBench(
+    benchmark::State &state, std::shared_ptr<Loaded> clip, GifExporter::AnimatedFormat format, GifQuality quality)
+{
+    const QString path = QStringLiteral("%1/anim-%2-%3.%4")
+                             .arg(clip->outDir, GifExporter::fileExtension(format), caseName(quality),
+                                 GifExporter::fileExtension(format));
+    double childCpu = 0;
+    for (auto _ : state) {
+        const double before = childCpuSeconds();
+        const ExportResult result = GifExporter::exportAnimated(format, *clip->project, path, quality, 0);
+        childCpu = childCpuSeconds() - before;
+        if (!result.ok) {
+            state.SkipWithError(qPrintable(result.message));
+            return;
+        }
+    }
+    reportFile(state, path, childCpu, clip->project->frames.size());
+}
+
+// The estimate the editor would show for one path, written by the same code.
+void estimateBench(benchmark::State &state, std::shared_ptr<Loaded> clip, QString extension, SizeEstimate::Writer write,
+    SizeEstimate::Shape shape)
+{
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        const SizeEstimate::Samples samples = SizeEstimate::takeSamples(*clip->project, shape);
+        ExportJob job;
+        const std::optional<int64_t> estimate = SizeEstimate::estimate(samples, extension, write, job);
+        if (!estimate) {
+            state.SkipWithError("The samples could not be written.");
+            return;
+        }
+        bytes = *estimate;
+    }
+    state.counters["estimate_bytes"] = double(bytes);
+}
+
 void stagingBench(benchmark::State &state, std::shared_ptr<Loaded> clip)
 {
     for (auto _ : state) {
@@ -172,7 +217,9 @@ int main(int argc, char **argv)
         {QStringLiteral("clip"), QString()}, {QStringLiteral("qualities"), QStringLiteral("low,medium,high,max")},
         {QStringLiteral("builtin-qualities"), QStringLiteral("high")},
         {QStringLiteral("encoders"), QStringLiteral("imageIO,ffmpeg,gifski")},
-        {QStringLiteral("mp4"), QStringLiteral("high")}};
+        {QStringLiteral("mp4"), QStringLiteral("high")}, {QStringLiteral("animated"), QStringLiteral("high")},
+        {QStringLiteral("formats"), QStringLiteral("webp,apng,webm")}, {QStringLiteral("estimates"), QString()},
+        {QStringLiteral("estimate-plan"), QString()}};
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
         const qsizetype eq = arg.indexOf(QLatin1Char('='));
@@ -195,6 +242,28 @@ int main(int argc, char **argv)
     const auto qualities = parseList<GifQuality>(flags[QStringLiteral("qualities")], qualityFromName);
     const auto builtInQualities = parseList<GifQuality>(flags[QStringLiteral("builtin-qualities")], qualityFromName);
     const auto mp4Qualities = parseList<GifQuality>(flags[QStringLiteral("mp4")], qualityFromName);
+    // "4x8x24" (places, short run, long run): another shape for every
+    // estimate than the editor's own, to try one out.
+    const QStringList shapeText = flags[QStringLiteral("estimate-plan")].split(QLatin1Char('x'));
+    const auto estimateShape = [&](const QString &extension) {
+        SizeEstimate::Shape shape = SizeEstimate::shapeFor(extension);
+        if (shapeText.size() == 3) {
+            shape.places = shapeText[0].toULongLong();
+            shape.shortRun = shapeText[1].toULongLong();
+            shape.runLength = shapeText[2].toULongLong();
+        }
+        return shape;
+    };
+    const auto animatedQualities = parseList<GifQuality>(flags[QStringLiteral("animated")], qualityFromName);
+    const auto estimateQualities = parseList<GifQuality>(flags[QStringLiteral("estimates")], qualityFromName);
+    const auto formats = parseList<GifExporter::AnimatedFormat>(
+        flags[QStringLiteral("formats")], [](const QString &name) -> std::optional<GifExporter::AnimatedFormat> {
+            for (const GifExporter::AnimatedFormat format : GifExporter::allAnimatedFormats) {
+                if (GifExporter::fileExtension(format) == name)
+                    return format;
+            }
+            return std::nullopt;
+        });
 
     for (const QString &name : clipNames) {
         QString error;
@@ -235,6 +304,45 @@ int main(int argc, char **argv)
                 ->Iterations(1)
                 ->UseRealTime()
                 ->Unit(benchmark::kMillisecond);
+        }
+        for (GifExporter::AnimatedFormat format : formats) {
+            for (GifQuality quality : animatedQualities) {
+                const std::string benchName = prefix + "/anim/" + GifExporter::fileExtension(format).toStdString() + "/"
+                    + caseName(quality).toStdString();
+                benchmark::RegisterBenchmark(benchName.c_str(), animatedBench, clip, format, quality)
+                    ->Iterations(1)
+                    ->UseRealTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
+        // Estimates of the paths this run writes, named like the rows of
+        // the files they estimate.
+        for (GifQuality quality : estimateQualities) {
+            const auto add = [&](const std::string &key, const QString &extension, SizeEstimate::Writer write) {
+                benchmark::RegisterBenchmark((prefix + "/estimate/" + key).c_str(), estimateBench, clip, extension,
+                    std::move(write), estimateShape(extension))
+                    ->Iterations(1)
+                    ->UseRealTime()
+                    ->Unit(benchmark::kMillisecond);
+            };
+            for (GifEncoder encoder : encoders) {
+                add("gif/" + rawValue(encoder).toStdString() + "/" + caseName(quality).toStdString(),
+                    QStringLiteral("gif"),
+                    [encoder, quality](const GifProject &p, const QString &path, ExportJob &job) {
+                        return GifExporter::exportGif(p, path, ExportOptions(encoder, quality, 0), &job);
+                    });
+            }
+            add("mp4/" + caseName(quality).toStdString(), QStringLiteral("mp4"),
+                [quality](const GifProject &p, const QString &path, ExportJob &job) {
+                    return GifExporter::exportMP4(p, path, quality, &job);
+                });
+            for (GifExporter::AnimatedFormat format : formats) {
+                add("anim/" + GifExporter::fileExtension(format).toStdString() + "/" + caseName(quality).toStdString(),
+                    GifExporter::fileExtension(format),
+                    [format, quality](const GifProject &p, const QString &path, ExportJob &job) {
+                        return GifExporter::exportAnimated(format, p, path, quality, 0, &job);
+                    });
+            }
         }
     }
 

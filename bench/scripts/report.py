@@ -29,6 +29,9 @@ import gifquality  # noqa: E402
 
 PATH_LABEL = {"imageIO": "built-in", "ffmpeg": "ffmpeg", "gifski": "gifski"}
 QUALITIES = ["low", "medium", "high", "max"]
+FORMAT_LABEL = {"webp": "WebP", "apng": "APNG", "webm": "WebM"}
+# The editor's size estimate is meant to be within this share of the real size.
+ESTIMATE_MARGIN = 0.30
 # gifski's own default --quality is 90, which is what "high" passes.
 GIFSKI_DEFAULT = "high"
 
@@ -108,7 +111,32 @@ def clip_order(name):
     return (int(size.split("x")[0]), order.get(clip, 9), clip)
 
 
-def export_rows(results, clips_dir, jobs, checks):
+def path_label(key):
+    """'GIF gifski high', 'MP4 high', 'WebP high' for a row key."""
+    parts = key.split("/")
+    if parts[0] == "gif":
+        return f"GIF {PATH_LABEL.get(parts[1], parts[1])} {parts[2]}"
+    if parts[0] == "anim":
+        return f"{FORMAT_LABEL.get(parts[1], parts[1])} {parts[2]}"
+    return f"MP4 {parts[1]}"
+
+
+def measure_file(path, source_dir, frames, webp_frames):
+    """gifquality.measure, with animated WebP decoded to PNG frames first."""
+    if not path.endswith(".webp"):
+        return gifquality.measure(path, source_dir, frames)
+    if not webp_frames:
+        raise RuntimeError("no webp_frames to decode animated WebP with")
+    import subprocess
+    import tempfile
+    with tempfile.TemporaryDirectory(prefix="quillo-webp-") as tmp:
+        run = subprocess.run([webp_frames, path, tmp], capture_output=True, text=True)
+        if run.returncode != 0:
+            raise RuntimeError(f"webp_frames could not decode {path}: {run.stderr[-300:]}")
+        return gifquality.measure(os.path.join(tmp, "frame%05d.png"), source_dir, frames)
+
+
+def export_rows(results, clips_dir, jobs, checks, webp_frames=None):
     runs = benchmarks(load_json(os.path.join(results, "export.json")))
     by_clip = {}
     for name, b in runs.items():
@@ -124,10 +152,12 @@ def export_rows(results, clips_dir, jobs, checks):
                 files[(clip, key)] = os.path.join(results, "files", clip, f"{parts[1]}-{parts[2]}.gif")
             elif parts[0] == "mp4":
                 files[(clip, key)] = os.path.join(results, "files", clip, f"mp4-{parts[1]}.mp4")
+            elif parts[0] == "anim":
+                files[(clip, key)] = os.path.join(results, "files", clip, f"anim-{parts[1]}-{parts[2]}.{parts[1]}")
     fidelity = {}
     with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
-        futures = {pool.submit(gifquality.measure, path, os.path.join(clips_dir, k[0]),
-                               int(by_clip[k[0]][k[1]].get("frames", 300))): k
+        futures = {pool.submit(measure_file, path, os.path.join(clips_dir, k[0]),
+                               int(by_clip[k[0]][k[1]].get("frames", 300)), webp_frames): k
                    for k, path in files.items() if os.path.exists(path)}
         for future in concurrent.futures.as_completed(futures):
             try:
@@ -177,6 +207,36 @@ def export_rows(results, clips_dir, jobs, checks):
             ratio = f"built-in GIF: {builtin['bytes'] / b['bytes']:.1f}× size" if builtin else ""
             rows.append(["export", subject, f"MP4 {quality}", fmt_export_time(b), fmt_bytes(b["bytes"]),
                          fmt_fidelity(fidelity.get((clip, key))), ratio])
+        mp4 = entries.get("mp4/high")
+        for fmt in FORMAT_LABEL:
+            for quality in QUALITIES:
+                key = f"anim/{fmt}/{quality}"
+                b = entries.get(key)
+                if not b:
+                    continue
+                ratios = []
+                if builtin:
+                    ratios.append(f"built-in GIF: {builtin['bytes'] / b['bytes']:.1f}× size")
+                if mp4:
+                    ratios.append(f"MP4 high: {mp4['bytes'] / b['bytes']:.2f}× size")
+                rows.append(["export", subject, path_label(key), fmt_export_time(b), fmt_bytes(b["bytes"]),
+                             fmt_fidelity(fidelity.get((clip, key))), ", ".join(ratios)])
+        for key in sorted(k for k in entries if k.startswith("estimate/")):
+            b = entries[key]
+            real = entries.get(key[len("estimate/"):])
+            estimate = b.get("estimate_bytes")
+            if estimate is None:
+                continue
+            ratio = ""
+            if real and real.get("bytes"):
+                share = estimate / real["bytes"]
+                ratio = f"real {fmt_bytes(real['bytes'])}: {share:.2f}×"
+                ok = abs(share - 1) <= ESTIMATE_MARGIN
+                checks.append(f"{'PASS' if ok else 'FAIL'} {clip}: size estimate of {path_label(key[9:])} "
+                              f"{fmt_bytes(estimate)} vs real {fmt_bytes(real['bytes'])} ({share:.2f}×, "
+                              f"goal within ±{ESTIMATE_MARGIN:.0%})")
+            rows.append(["export", subject, f"size estimate: {path_label(key[9:])}", fmt_time(seconds(b)),
+                         fmt_bytes(estimate), "", ratio])
 
         # The targets: smaller than ffmpeg at high with SSIM at most 0.005
         # lower; at least twice as fast as gifski at its default quality.
@@ -375,11 +435,13 @@ def main():
     parser.add_argument("results")
     parser.add_argument("clips")
     parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--webp-frames", help="webp_frames, to measure animated WebP files")
     args = parser.parse_args()
 
     checks = []
     memory = []
-    rows = export_rows(args.results, args.clips, args.jobs, checks) + capture_rows(args.results, memory)
+    rows = export_rows(args.results, args.clips, args.jobs, checks, args.webp_frames)
+    rows += capture_rows(args.results, memory)
     rows += busy_rows(args.results, checks)
     rows += memory + editor_rows(args.results) + store_rows(args.results, checks)
     header = ["Area", "Subject", "Case", "Time", "Result", "SSIM mean / worst / PSNR", "Ratio (same run)"]

@@ -98,6 +98,34 @@ class TargetsTest(unittest.TestCase):
         self.assertEqual(gifski[6], "built-in: 0.60× size, 0.10× time")
 
 
+class EstimateTest(unittest.TestCase):
+    """The size estimate is judged against the file the same path wrote in the
+    same run: within 30 % passes."""
+
+    def rows_and_checks(self, estimates):
+        with tempfile.TemporaryDirectory() as results:
+            clip = "typing-640x420"
+            doc = {"benchmarks": [run(f"{clip}/gif/gifski/high/iterations:1/real_time", 5000, bytes=1000, frames=300),
+                                  run(f"{clip}/anim/webp/high/iterations:1/real_time", 2000, bytes=400, frames=300)]}
+            for key, estimate in estimates.items():
+                doc["benchmarks"].append(run(f"{clip}/estimate/{key}/iterations:1/real_time", 300,
+                                             estimate_bytes=estimate))
+            with open(os.path.join(results, "export.json"), "w") as f:
+                json.dump(doc, f)
+            checks = []
+            with mock.patch.object(report.gifquality, "measure", side_effect=RuntimeError("no files")):
+                rows = report.export_rows(results, "/clips", 1, checks)
+            return rows, checks
+
+    def test_within_the_margin_passes_and_beyond_it_fails(self):
+        rows, checks = self.rows_and_checks({"gif/gifski/high": 1290, "anim/webp/high": 270})
+        self.assertEqual([c.split()[0] for c in checks], ["FAIL", "PASS"])
+        self.assertIn("size estimate of WebP high", checks[0])
+        estimate = [r for r in rows if r[2] == "size estimate: GIF gifski high"][0]
+        self.assertEqual(estimate[6], "real 1.0 kB: 1.29×")
+        self.assertTrue([r for r in rows if r[2] == "WebP high"])
+
+
 if __name__ == "__main__":
     unittest.main()
 

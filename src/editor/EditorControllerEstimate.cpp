@@ -107,7 +107,7 @@ void EditorController::startEstimate()
 
     auto job = std::make_shared<ExportJob>();
     m_estimateJob = job;
-    SizeEstimate::Samples samples = SizeEstimate::takeSamples(*m_project);
+    SizeEstimate::Samples samples = SizeEstimate::takeSamples(*m_project, SizeEstimate::shapeFor(m_estimateFormat));
     const size_t sampled = samples.plan.runs.size();
     const bool whole = samples.plan.whole;
     const QString extension = m_estimateFormat;

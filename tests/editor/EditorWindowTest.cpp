@@ -427,3 +427,38 @@ TEST(EditorWindow, TheVerticalWheelScrollsTheStripSideways)
     wheel(QPoint(-120, 0)); // a sideways wheel still works
     EXPECT_GT(bar->value(), 0);
 }
+
+// The estimate follows the edits: it appears once the window is shown, and a
+// delete of most frames makes it smaller.
+TEST(EditorExport, TheSizeEstimateFollowsTheEdits)
+{
+    QSettings("Quillo", "Quillo").clear();
+    GifFrameList frames;
+    for (int i = 0; i < 60; ++i) {
+        QImage image(160, 120, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        for (int y = 0; y < 120; y += 6)
+            image.setPixel((i * 13 + y * 7) % 160, y, qRgb(i * 4, y * 2, 90));
+        frames.push_back(std::make_shared<GifFrame>(image, 50));
+    }
+    EditorController c(std::make_shared<GifProject>(std::move(frames), 20));
+    c.encoderPopup()->setCurrentIndex(c.encoderPopup()->findText(label(GifEncoder::imageIO)));
+    c.window()->show();
+    const auto shownBytes = [&]() -> double {
+        const QString text = c.estimateLabel()->text();
+        if (!text.startsWith(QStringLiteral("GIF ≈ ")) || text.endsWith(QStringLiteral("…")))
+            return -1;
+        const QStringList parts = text.mid(6).split(QLatin1Char(' '));
+        const double scale = parts.value(1) == QStringLiteral("kB") ? 1e3 : parts.value(1) == "MB" ? 1e6 : 1;
+        return parts.value(0).toDouble() * scale;
+    };
+    ASSERT_TRUE(waitUntil([&] { return shownBytes() > 0; }, 10000)) << c.estimateLabel()->text().toStdString();
+    const double before = shownBytes();
+    c.selectFrame(5, Qt::NoModifier);
+    c.selectFrame(59, Qt::ShiftModifier);
+    c.deleteSelected();
+    ASSERT_EQ(c.project()->frames.size(), 5u);
+    ASSERT_TRUE(waitUntil([&] { return shownBytes() > 0 && shownBytes() < before; }, 10000))
+        << c.estimateLabel()->text().toStdString() << " after " << before;
+    QSettings("Quillo", "Quillo").clear();
+}

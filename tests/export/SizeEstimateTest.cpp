@@ -61,23 +61,32 @@ TEST(SizeEstimate, PlansSpreadDistinctFramesAndTakeShortProjectsWhole)
     const SizeEstimate::Plan shortPlan = SizeEstimate::plan(30);
     EXPECT_TRUE(shortPlan.whole);
     EXPECT_EQ(shortPlan.runs.size(), 30u);
-    EXPECT_TRUE(shortPlan.singles.empty());
+    EXPECT_TRUE(shortPlan.shortRuns.empty());
 
     for (const size_t frames : {31u, 100u, 3000u}) {
         const SizeEstimate::Plan p = SizeEstimate::plan(frames);
         ASSERT_FALSE(p.whole) << frames;
-        ASSERT_EQ(p.singles.size(), p.places);
+        ASSERT_EQ(p.shortRuns.size(), p.places);
         ASSERT_EQ(p.runs.size(), p.places * p.runLength);
         EXPECT_EQ(std::set<size_t>(p.runs.begin(), p.runs.end()).size(), p.runs.size()) << frames;
         EXPECT_LT(p.runs.back(), frames);
         // The places reach into the last sixth of the project.
-        EXPECT_GE(p.singles.back(), frames * 5 / 6 - p.runLength) << frames;
+        EXPECT_GE(p.shortRuns.back(), frames * 5 / 6 - p.runLength) << frames;
         for (size_t i = 0; i < p.places; ++i)
-            EXPECT_EQ(p.singles[i], p.runs[i * p.runLength]);
+            EXPECT_EQ(p.shortRuns[i], p.runs[i * p.runLength]);
     }
     // One jump and one ordinary frame per place, extrapolated.
     SizeEstimate::Plan p = SizeEstimate::plan(100);
     EXPECT_EQ(SizeEstimate::extrapolate(p, 100, 6 * 1000, 6 * 1000 + 6 * 4 * 10), 1000 + 99 * 10);
+    // Short runs of several frames: each holds its first frame and ordinary ones.
+    const SizeEstimate::Plan video = SizeEstimate::plan(300, SizeEstimate::shapeFor(QStringLiteral("mp4")));
+    ASSERT_GT(video.shortRun, 1u);
+    ASSERT_EQ(video.shortRuns.size(), video.places * video.shortRun);
+    const int64_t first = 5000, next = 100;
+    const int64_t shortBytes = int64_t(video.places) * (first + int64_t(video.shortRun - 1) * next);
+    const int64_t longBytes = int64_t(video.places) * (first + int64_t(video.runLength - 1) * next);
+    // ... and at frame 250 x264 starts a keyframe of its own.
+    EXPECT_EQ(SizeEstimate::extrapolate(video, 300, shortBytes, longBytes), first + 299 * next + (first - next));
 }
 
 TEST(SizeEstimate, SizeTextReadsAsAFileManagerWouldSayIt)
