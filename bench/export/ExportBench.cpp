@@ -256,14 +256,8 @@ int main(int argc, char **argv)
     };
     const auto animatedQualities = parseList<GifQuality>(flags[QStringLiteral("animated")], qualityFromName);
     const auto estimateQualities = parseList<GifQuality>(flags[QStringLiteral("estimates")], qualityFromName);
-    const auto formats = parseList<GifExporter::AnimatedFormat>(
-        flags[QStringLiteral("formats")], [](const QString &name) -> std::optional<GifExporter::AnimatedFormat> {
-            for (const GifExporter::AnimatedFormat format : GifExporter::allAnimatedFormats) {
-                if (GifExporter::fileExtension(format) == name)
-                    return format;
-            }
-            return std::nullopt;
-        });
+    const auto formats
+        = parseList<GifExporter::AnimatedFormat>(flags[QStringLiteral("formats")], GifExporter::formatFromExtension);
 
     for (const QString &name : clipNames) {
         QString error;

@@ -31,13 +31,8 @@ const QString kEnabledKey = QStringLiteral("sizeEstimate");
 
 QString EditorController::estimateFormatName() const
 {
-    if (m_estimateFormat == QLatin1String("gif") || m_estimateFormat == QLatin1String("mp4"))
-        return m_estimateFormat.toUpper();
-    for (const GifExporter::AnimatedFormat format : GifExporter::allAnimatedFormats) {
-        if (GifExporter::fileExtension(format) == m_estimateFormat)
-            return GifExporter::formatName(format);
-    }
-    return m_estimateFormat.toUpper();
+    const std::optional<GifExporter::AnimatedFormat> animated = GifExporter::formatFromExtension(m_estimateFormat);
+    return animated ? GifExporter::formatName(*animated) : m_estimateFormat.toUpper();
 }
 
 void EditorController::scheduleEstimate()
@@ -70,12 +65,10 @@ SizeEstimate::Writer EditorController::estimateWriter() const
             return GifExporter::exportMP4(project, path, quality, &job);
         };
     }
-    for (const GifExporter::AnimatedFormat format : GifExporter::allAnimatedFormats) {
-        if (GifExporter::fileExtension(format) == m_estimateFormat) {
-            return [format, quality](const GifProject &project, const QString &path, ExportJob &job) {
-                return GifExporter::exportAnimated(format, project, path, quality, project.loopCount, &job);
-            };
-        }
+    if (const std::optional<GifExporter::AnimatedFormat> format = GifExporter::formatFromExtension(m_estimateFormat)) {
+        return [format = *format, quality](const GifProject &project, const QString &path, ExportJob &job) {
+            return GifExporter::exportAnimated(format, project, path, quality, project.loopCount, &job);
+        };
     }
     const GifEncoder encoder = chosenEncoder();
     return [encoder, quality](const GifProject &project, const QString &path, ExportJob &job) {

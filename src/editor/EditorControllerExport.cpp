@@ -95,22 +95,10 @@ void EditorController::exportAnimatedAction(GifExporter::AnimatedFormat format)
     const GifQuality quality = chosenQuality();
     const int64_t loopCount = m_project->loopCount;
     const GifProjectRef project = m_project;
-    const QString ext = GifExporter::fileExtension(format);
-    QString filter;
-    switch (format) {
-    case GifExporter::AnimatedFormat::webp:
-        filter = QStringLiteral("Animated WebP image (*.webp)");
-        break;
-    case GifExporter::AnimatedFormat::apng:
-        filter = QStringLiteral("Animated PNG image (*.apng *.png)");
-        break;
-    case GifExporter::AnimatedFormat::webm:
-        filter = QStringLiteral("WebM video (*.webm)");
-        break;
-    }
-    runSave(ext, filter, [format, project, quality, loopCount](const QString &path, ExportJob &job) {
-        return GifExporter::exportAnimated(format, *project, path, quality, loopCount, &job);
-    });
+    runSave(GifExporter::fileExtension(format), GifExporter::saveFilter(format),
+        [format, project, quality, loopCount](const QString &path, ExportJob &job) {
+            return GifExporter::exportAnimated(format, *project, path, quality, loopCount, &job);
+        });
 }
 
 QString EditorController::proposedExportName(const QString &ext)
@@ -177,11 +165,8 @@ void EditorController::startExport(const QString &path, const QString &ext, Expo
     Log::write(QStringLiteral("export ") + ext + QStringLiteral(" → ") + path);
     cancelEstimate();
     m_exportFormat = ext;
-    QString formatTitle = ext.toUpper();
-    for (const GifExporter::AnimatedFormat format : GifExporter::allAnimatedFormats) {
-        if (GifExporter::fileExtension(format) == ext)
-            formatTitle = GifExporter::formatName(format);
-    }
+    const std::optional<GifExporter::AnimatedFormat> animated = GifExporter::formatFromExtension(ext);
+    const QString formatTitle = animated ? GifExporter::formatName(*animated) : ext.toUpper();
 
     auto *sheet = new QDialog(m_window.get());
     sheet->setWindowTitle(QStringLiteral("Quillo"));

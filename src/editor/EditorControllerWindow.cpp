@@ -418,19 +418,8 @@ void EditorController::fillMoreFormatsMenu()
 {
     auto *menu = new QMenu(m_moreFormatsBtn);
     for (const GifExporter::AnimatedFormat format : GifExporter::writableFormats()) {
-        QString title;
-        switch (format) {
-        case GifExporter::AnimatedFormat::webp:
-            title = QStringLiteral("Animated WebP…");
-            break;
-        case GifExporter::AnimatedFormat::apng:
-            title = QStringLiteral("Animated PNG (APNG)…");
-            break;
-        case GifExporter::AnimatedFormat::webm:
-            title = QStringLiteral("WebM Video (VP9)…");
-            break;
-        }
-        connect(menu->addAction(title), &QAction::triggered, this, [this, format] { exportAnimatedAction(format); });
+        connect(menu->addAction(GifExporter::menuTitle(format)), &QAction::triggered, this,
+            [this, format] { exportAnimatedAction(format); });
     }
     m_moreFormatsBtn->setMenu(menu);
     // Only what the ffmpeg found can write.

@@ -171,6 +171,41 @@ QString fileExtension(AnimatedFormat format)
     return formatName(format).toLower();
 }
 
+std::optional<AnimatedFormat> formatFromExtension(const QString &extension)
+{
+    for (const AnimatedFormat format : allAnimatedFormats) {
+        if (fileExtension(format) == extension)
+            return format;
+    }
+    return std::nullopt;
+}
+
+QString menuTitle(AnimatedFormat format)
+{
+    switch (format) {
+    case AnimatedFormat::webp:
+        return QStringLiteral("Animated WebP\u2026");
+    case AnimatedFormat::apng:
+        return QStringLiteral("Animated PNG (APNG)\u2026");
+    case AnimatedFormat::webm:
+        break;
+    }
+    return QStringLiteral("WebM Video (VP9)\u2026");
+}
+
+QString saveFilter(AnimatedFormat format)
+{
+    switch (format) {
+    case AnimatedFormat::webp:
+        return QStringLiteral("Animated WebP image (*.webp)");
+    case AnimatedFormat::apng:
+        return QStringLiteral("Animated PNG image (*.apng *.png)");
+    case AnimatedFormat::webm:
+        break;
+    }
+    return QStringLiteral("WebM video (*.webm)");
+}
+
 QString encoderName(AnimatedFormat format)
 {
     switch (format) {

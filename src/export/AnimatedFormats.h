@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // The formats people post besides GIF and MP4, all written by ffmpeg from the
@@ -27,6 +28,13 @@ inline constexpr std::array<AnimatedFormat, 3> allAnimatedFormats {
 QString formatName(AnimatedFormat format);
 // "webp", "apng", "webm".
 QString fileExtension(AnimatedFormat format);
+// The format whose fileExtension() is `extension`, if any.
+std::optional<AnimatedFormat> formatFromExtension(const QString &extension);
+// What the export menus call it: "Animated WebP…", "Animated PNG (APNG)…",
+// "WebM Video (VP9)…".
+QString menuTitle(AnimatedFormat format);
+// The save dialog's filter: "Animated WebP image (*.webp)", ...
+QString saveFilter(AnimatedFormat format);
 // ffmpeg's encoder for the format: "libwebp_anim", "apng", "libvpx-vp9".
 QString encoderName(AnimatedFormat format);
 
