@@ -335,11 +335,11 @@ void CaptureEngine::intake(CaptureFrame frame)
     if (!std::isfinite(frame.presentationTime))
         return;
 
-    m_captured.push_back({std::move(*image), frame.presentationTime});
+    const FrameRef kept = StoredFrame::fromImage(std::move(*image));
+    m_captured.push_back({kept, frame.presentationTime});
     const int64_t n = int64_t(m_captured.size());
     if (n == 1) {
-        const QImage &first = m_captured.front().image;
-        Log::write(QStringLiteral("first frame %1x%2").arg(first.width()).arg(first.height()));
+        Log::write(QStringLiteral("first frame %1x%2").arg(kept->width()).arg(kept->height()));
     } else if (n % 15 == 0) {
         Log::write(QStringLiteral("frames=%1 status=%2 convFail=%3").arg(n).arg(statusTally()).arg(m_convertFailures));
     }
@@ -352,9 +352,9 @@ void CaptureEngine::intake(CaptureFrame frame)
             postToMain(onAutoStop);
         return;
     }
-    const QImage &kept = m_captured.back().image;
+    const int64_t frameBytes = int64_t(kept->width()) * int64_t(kept->height()) * 4;
     const std::optional<int64_t> room = memoryHeadroom ? memoryHeadroom() : std::nullopt;
-    if (room && *room < MemoryHeadroom::reserveFor(kept.sizeInBytes())) {
+    if (room && *room < MemoryHeadroom::reserveFor(frameBytes)) {
         Log::write(QStringLiteral("memory low: %1 MB left after %2 frames").arg(*room / (1024 * 1024)).arg(n));
         m_stopping = true;
         if (m_stream)
@@ -470,7 +470,7 @@ GifProjectRef CaptureEngine::buildProject(
             if (std::optional<int64_t> ms = measured(frames[i].pts, *endTime))
                 delay = std::max(*ms, nominal);
         }
-        list.push_back(std::make_shared<GifFrame>(frames[i].image, delay));
+        list.push_back(std::make_shared<GifFrame>(frames[i].pixels, delay));
     }
     return std::make_shared<GifProject>(std::move(list), fps, 0);
 }

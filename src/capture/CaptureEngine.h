@@ -6,6 +6,7 @@
 #include "capture/CaptureError.h"
 #include "capture/ScreenUtil.h"
 #include "model/GifProject.h"
+#include "store/StoredFrame.h"
 
 #include <QImage>
 
@@ -102,7 +103,7 @@ public:
     static int64_t startCallCount();
 
     struct CapturedFrame {
-        QImage image;
+        FrameRef pixels;
         double pts = 0; // seconds
     };
     // The project of `frames`, ordered by time (stable), each delay the
@@ -110,7 +111,7 @@ public:
     // until `endTime` (on the frames' clock), but at least the nominal delay
     // 1000 / max(fps, 1) truncated; without an end time, and for every frame
     // without variableFrameRate, it gets the nominal delay. nullptr without
-    // frames. Images are shared, not copied. Pure; any thread.
+    // frames. Pixels are shared, not copied. Pure; any thread.
     static GifProjectRef buildProject(
         std::vector<CapturedFrame> frames, int64_t fps, bool variableFrameRate, std::optional<double> endTime);
 

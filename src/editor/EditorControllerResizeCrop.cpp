@@ -110,7 +110,7 @@ void EditorController::applyCrop()
     pushUndo();
     const QRectF pixels(*rect);
     for (const GifFrameRef &frame : m_project->frames)
-        frame->image = ImageOps::crop(frame->image, pixels);
+        frame->setPixels(StoredFrame::fromImage(ImageOps::crop(frame->image(), pixels)));
     cancelCrop();
     refresh();
 }
@@ -257,7 +257,7 @@ void EditorController::applyResize()
     pushUndo();
     const QSizeF size {double(w), double(h)};
     for (const GifFrameRef &frame : m_project->frames)
-        frame->image = ImageOps::resize(frame->image, size);
+        frame->setPixels(StoredFrame::fromImage(ImageOps::resize(frame->image(), size)));
     refresh();
 }
 

@@ -33,7 +33,7 @@ ExportResult exportImageIO(
     std::vector<QImage> images;
     images.reserve(project.frames.size());
     for (const GifFrameRef &frame : project.frames)
-        images.push_back(frame->image);
+        images.push_back(frame->image());
     auto progress = [job](double done) {
         if (!job)
             return true;

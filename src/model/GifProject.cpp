@@ -11,8 +11,8 @@ Size GifProject::canvasSize() const
 {
     if (frames.empty() || !frames.front())
         return {};
-    const QImage &image = frames.front()->image;
-    return {double(image.width()), double(image.height())};
+    const QSize size = frames.front()->size();
+    return {double(size.width()), double(size.height())};
 }
 
 int64_t GifProject::totalDurationMs() const

@@ -470,8 +470,8 @@ TEST_F(CaptureEngineTest, StopWhileRunning_BuildsTheProjectFromTheKeptFrames_Eve
         EXPECT_EQ(project->fps, 15);
         EXPECT_EQ(project->loopCount, 0);
         // The frames share the delivered pixels; nothing was copied.
-        EXPECT_EQ(project->frames[0]->image.cacheKey(), a.cacheKey());
-        EXPECT_EQ(project->frames[2]->image.cacheKey(), c.cacheKey());
+        EXPECT_EQ(project->frames[0]->image().cacheKey(), a.cacheKey());
+        EXPECT_EQ(project->frames[2]->image().cacheKey(), c.cacheKey());
 
         const QStringList lines = LogRecorder::lines();
         EXPECT_TRUE(lines.contains(QStringLiteral("building; captured=3 status=[0: 3] convFail=0")));
@@ -684,7 +684,7 @@ TEST_F(CaptureEngineTest, Intake_OpaqueBgrxPixels_BecomeOpaquePremultipliedFrame
     deliver({frameAt(0.0, bgrx)});
     GifProjectRef project = stopAndWait(engine);
     ASSERT_TRUE(project);
-    const QImage &image = project->frames[0]->image;
+    const QImage image = project->frames[0]->image();
     EXPECT_EQ(image.format(), QImage::Format_ARGB32_Premultiplied);
     EXPECT_EQ(image.pixel(3, 1), 0xff123456u);
 }
@@ -731,13 +731,13 @@ TEST(CaptureEngineBuildProject, DelaysComeFromTheTimestamps)
     for (const Case &c : cases) {
         std::vector<CaptureEngine::CapturedFrame> frames;
         for (size_t i = 0; i < c.times.size(); ++i)
-            frames.push_back({solid(qRgb(int(i), 0, 0), {2, 2}), c.times[i]});
+            frames.push_back({StoredFrame::fromImage(solid(qRgb(int(i), 0, 0), {2, 2})), c.times[i]});
         GifProjectRef project = CaptureEngine::buildProject(frames, c.fps, c.variable, c.end);
         ASSERT_TRUE(project) << c.name;
         EXPECT_EQ(delaysOf(project), c.delays) << c.name;
         std::vector<int> order;
         for (const GifFrameRef &f : project->frames)
-            order.push_back(qRed(f->image.pixel(0, 0)));
+            order.push_back(qRed(f->image().pixel(0, 0)));
         EXPECT_EQ(order, c.order) << c.name;
         EXPECT_EQ(project->fps, c.fps) << c.name;
         EXPECT_EQ(project->loopCount, 0) << c.name;
@@ -750,8 +750,8 @@ TEST(CaptureEngineBuildProject, NominalDelayIsTruncated)
     const std::pair<int64_t, int64_t> cases[]
         = {{15, 66}, {30, 33}, {60, 16}, {24, 41}, {10, 100}, {1, 1000}, {0, 1000}, {-5, 1000}};
     for (const auto &[fps, delay] : cases) {
-        GifProjectRef project
-            = CaptureEngine::buildProject({{solid(0xff000000, {2, 2}), 0.0}}, fps, true, std::nullopt);
+        GifProjectRef project = CaptureEngine::buildProject(
+            {{StoredFrame::fromImage(solid(0xff000000, {2, 2})), 0.0}}, fps, true, std::nullopt);
         ASSERT_TRUE(project);
         EXPECT_EQ(project->frames[0]->delayMs, delay) << fps;
     }
@@ -804,7 +804,7 @@ TEST_F(CaptureEngineTest, SyntheticBackend_ChosenByTheEnvironment_RecordsItsScen
                 EXPECT_EQ(project->frames.size(), 5u);
             }
             EXPECT_GE(project->frames.size(), 3u);
-            EXPECT_EQ(project->frames[0]->image.size(), QSize(320, 200));
+            EXPECT_EQ(project->frames[0]->size(), QSize(320, 200));
         }
         EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore) << c.fault;
     }

@@ -40,8 +40,8 @@ TEST(GifProject, SnapshotCopiesFramesButSharesImages)
     ASSERT_EQ(snap.size(), 2u);
     for (size_t i = 0; i < snap.size(); ++i) {
         EXPECT_NE(snap[i], project.frames[i]);
-        EXPECT_EQ(snap[i]->image.cacheKey(), project.frames[i]->image.cacheKey());
-        EXPECT_EQ(snap[i]->image.constBits(), project.frames[i]->image.constBits());
+        EXPECT_EQ(snap[i]->pixels(), project.frames[i]->pixels());
+        EXPECT_EQ(snap[i]->image().constBits(), project.frames[i]->image().constBits());
     }
     project.frames[0]->delayMs = 120;
     EXPECT_EQ(snap[0]->delayMs, 60);
@@ -68,9 +68,9 @@ TEST(SelfTestProject, HasThirtyFramesOfTheBallAndBar)
     EXPECT_EQ(project->loopCount, 0);
     // Frame 0: the bar sits on the bottom rows (y-up drawing), the ball's
     // centre at (50, 100) from the bottom-left, background elsewhere.
-    const QImage first = project->frames[0]->image;
+    const QImage first = project->frames[0]->image();
     EXPECT_GT(qGray(first.pixel(160, 198)), 200);
     EXPECT_EQ(QColor(first.pixel(50, 99)).name(), QColor::fromRgbF(0.78f, 1.0f, 0.0f).name());
     EXPECT_LT(qGray(first.pixel(300, 20)), 40);
-    EXPECT_NE(project->frames[0]->image, project->frames[15]->image);
+    EXPECT_NE(project->frames[0]->image(), project->frames[15]->image());
 }
