@@ -249,6 +249,24 @@ TEST(BuiltInGif, TransparencyAndMixedSizesAreDrawnWholeOnTheLargestCanvas)
     const ToolOutput dispose = runChecker(QStringLiteral("gifsicle"), {QStringLiteral("--info"), path});
     EXPECT_EQ(dispose.out.count(QLatin1String("disposal background")), 2);
     EXPECT_EQ(dispose.out.count(QLatin1String("transparent")), 2);
+
+    // Frames of one size are read once per pass, taken to be opaque until one
+    // is not: a transparent last frame still makes every frame whole.
+    QImage opaque(30, 20, QImage::Format_ARGB32_Premultiplied);
+    opaque.fill(QColor(0, 0, 200));
+    const GifProject late({std::make_shared<GifFrame>(opaque, 60), std::make_shared<GifFrame>(opaque, 60),
+                              std::make_shared<GifFrame>(big, 60)},
+        15);
+    const QString latePath = dir.filePath("late.gif");
+    ASSERT_TRUE(builtIn(late, latePath).ok);
+    const ToolOutput lateInfo = runChecker(QStringLiteral("gifsicle"), {QStringLiteral("--info"), latePath});
+    EXPECT_EQ(lateInfo.out.count(QLatin1String("disposal background")), 3) << lateInfo.out.toStdString();
+    const QList<QImage> decoded = decodeGifFrames(latePath);
+    ASSERT_EQ(decoded.size(), 3);
+    // The last frame's clear half shows no trace of the blue before it.
+    EXPECT_EQ(QColor(decoded[1].pixel(25, 10)), QColor(0, 0, 200));
+    EXPECT_EQ(QColor(decoded[2].pixel(5, 10)), QColor(0, 0, 200));
+    EXPECT_NE(QColor(decoded[2].pixel(25, 10)), QColor(0, 0, 200));
 }
 
 TEST(BuiltInGif, AnUnwritableDestinationFailsWithAClearMessage)
