@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <map>
 
 namespace {
 
@@ -591,6 +592,50 @@ TEST_F(CaptureEngineTest, LowMemory_EndsTheRecordingWhileThereIsRoom_KeepingEver
     EXPECT_EQ(project->frames.size(), 3u);
     EXPECT_EQ(counts, (std::vector<int64_t> {1, 2, 3}));
     EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
+}
+
+TEST(MemoryHeadroom, AGroupsInactivePageCacheIsNotCountedAsUsed)
+{
+    // A recording's frame store writes hundreds of megabytes that a group's
+    // usage counts until the kernel takes them back; they must not end it.
+    constexpr int64_t MiB = 1 << 20;
+    const QByteArray v1 = "4:memory:/rec\n0::/\n";
+    const QByteArray v2 = "0::/rec\n";
+    struct Case {
+        const char *name;
+        QByteArray membership;
+        std::map<QString, QByteArray> files;
+        std::optional<int64_t> room;
+    };
+    const QString g1 = QStringLiteral("/sys/fs/cgroup/memory/rec/"), g2 = QStringLiteral("/sys/fs/cgroup/rec/");
+    const Case cases[] = {
+        {"v1", v1,
+            {{g1 + "memory.limit_in_bytes", "2147483648\n"}, {g1 + "memory.usage_in_bytes", "1610612736\n"},
+                {g1 + "memory.stat", "cache 700000000\ninactive_file 1\ntotal_inactive_file 629145600\n"}},
+            2048 * MiB - (1536 - 600) * MiB},
+        {"v2", v2,
+            {{g2 + "memory.max", "2147483648\n"}, {g2 + "memory.current", "1610612736\n"},
+                {g2 + "memory.stat", "anon 1\nfile 700000000\ninactive_file 629145600\nactive_file 5\n"}},
+            2048 * MiB - (1536 - 600) * MiB},
+        {"v1 without a memory.stat", v1,
+            {{g1 + "memory.limit_in_bytes", "2147483648"}, {g1 + "memory.usage_in_bytes", "1610612736"}}, 512 * MiB},
+        {"v2 without a limit", v2, {{g2 + "memory.max", "max\n"}, {g2 + "memory.current", "1610612736\n"}},
+            std::nullopt},
+        {"v1 without a limit", v1,
+            {{g1 + "memory.limit_in_bytes", "9223372036854771712\n"}, {g1 + "memory.usage_in_bytes", "1000\n"}},
+            std::nullopt},
+        {"the tighter of two groups", "4:memory:/rec\n0::/rec\n",
+            {{g1 + "memory.limit_in_bytes", "2147483648"}, {g1 + "memory.usage_in_bytes", "1073741824"},
+                {g2 + "memory.max", "1610612736"}, {g2 + "memory.current", "1073741824"}},
+            512 * MiB},
+    };
+    for (const Case &c : cases) {
+        const auto read = [&](const QString &path) -> std::optional<QByteArray> {
+            const auto it = c.files.find(path);
+            return it == c.files.end() ? std::nullopt : std::optional(it->second);
+        };
+        EXPECT_EQ(MemoryHeadroom::cgroupRoom(c.membership, read), c.room) << c.name;
+    }
 }
 
 TEST_F(CaptureEngineTest, Intake_KeepsOnlyUsableScreenFrames_AndCountsWhatItSaw)
