@@ -4,7 +4,12 @@
 #include "capture/CaptureEngine.h"
 #include "capture/MemoryHeadroom.h"
 #include "capture/synthetic/SyntheticCaptureBackend.h"
+#include "store/FrameStore.h"
+#include "store/StoreTestSupport.h"
 #include "support/TestUtil.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +17,9 @@
 #include <cmath>
 #include <limits>
 #include <map>
+
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -592,6 +600,85 @@ TEST_F(CaptureEngineTest, LowMemory_EndsTheRecordingWhileThereIsRoom_KeepingEver
     EXPECT_EQ(project->frames.size(), 3u);
     EXPECT_EQ(counts, (std::vector<int64_t> {1, 2, 3}));
     EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
+}
+
+TEST_F(CaptureEngineTest, WithAStore_FramesAreKeptInIt_AsTheyCame)
+{
+    QTemporaryDir dir;
+    FrameStore::Options options;
+    options.root = dir.path();
+    const std::shared_ptr<FrameStore> store = FrameStore::create(RecordingInfo {}, options).store;
+    ASSERT_TRUE(store);
+    auto engine = makeEngine();
+    engine->store = store;
+    startAndWait(engine);
+    // Opaque screen pixels as X delivers them (alpha undefined), and one
+    // frame already premultiplied.
+    std::vector<QImage> sent;
+    for (int i = 0; i < 3; ++i)
+        sent.push_back(StoreTest::screen({320, 200}, 4 * i, i, QImage::Format_RGB32));
+    sent.push_back(StoreTest::screen({320, 200}, 12, 3));
+    deliver({frameAt(1.0, sent[0]), frameAt(1.1, sent[1]), frameAt(1.2, sent[2]), frameAt(1.3, sent[3])});
+    GifProjectRef project = stopAndWait(engine);
+    ASSERT_TRUE(project);
+    ASSERT_EQ(project->frames.size(), 4u);
+    EXPECT_FALSE(store->waitForWrites());
+    EXPECT_EQ(store->stats().framesWritten, 4);
+    for (size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_EQ(project->frames[i]->pixels()->store(), store) << i;
+        EXPECT_EQ(project->frames[i]->image(), sent[i].convertToFormat(QImage::Format_ARGB32_Premultiplied)) << i;
+    }
+}
+
+// A full disk ends the recording as a stream that ended would, and the frames
+// kept until then reach the editor, readable.
+TEST_F(CaptureEngineTest, AFullDisk_EndsTheRecordingWithItsFramesAndSaysSo)
+{
+    QTemporaryDir dir;
+    const QString mountPoint = dir.path() + QStringLiteral("/small");
+    QDir().mkpath(mountPoint);
+    if (::geteuid() != 0 || ::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "needs root to mount a 1 MB tmpfs for a full disk";
+    struct Unmount {
+        QString path;
+        ~Unmount() { ::umount2(QFile::encodeName(path).constData(), MNT_DETACH); }
+    } unmount {mountPoint};
+    FrameStore::Options options;
+    options.root = mountPoint;
+    const std::shared_ptr<FrameStore> store = FrameStore::create(RecordingInfo {}, options).store;
+    ASSERT_TRUE(store);
+    int storeErrors = 0;
+    store->onError = [&](const StoreError &) { ++storeErrors; };
+
+    auto engine = makeEngine();
+    engine->store = store;
+    std::vector<CaptureFailure> endings;
+    std::atomic<int64_t> counted {0};
+    engine->onFrame = [&](int64_t n) { counted = n; };
+    engine->onStreamEnded = [&](const CaptureFailure &f) { endings.push_back(f); };
+    startAndWait(engine);
+    // Noise does not compress: 40 kB a frame, about 25 fill the disk.
+    std::vector<QImage> sent;
+    for (int i = 0; i < 80 && endings.empty(); ++i) {
+        sent.push_back(StoreTest::noise({100, 100}, uint32_t(i)));
+        deliver({frameAt(i / 30.0, sent.back())});
+        store->waitForWrites();
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(waitUntil([&] { return endings.size() == 1; }));
+    EXPECT_EQ(endings[0].captureError(), CaptureError::diskFull);
+    EXPECT_EQ(endings[0].description(), QStringLiteral("The disk is full, so the recording stopped."));
+    EXPECT_EQ(storeErrors, 1); // the handler set before the engine's still hears of it
+    EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
+    EXPECT_EQ(LogRecorder::linesStartingWith(QStringLiteral("frame store failed after ")).size(), 1);
+
+    GifProjectRef project = stopAndWait(engine);
+    ASSERT_TRUE(project);
+    EXPECT_GT(project->frames.size(), 5u);
+    EXPECT_LT(project->frames.size(), 80u);
+    EXPECT_EQ(int64_t(project->frames.size()), counted.load());
+    for (size_t i = 0; i < project->frames.size(); ++i)
+        EXPECT_EQ(project->frames[i]->image(), sent[i]) << i;
 }
 
 TEST(MemoryHeadroom, AGroupsInactivePageCacheIsNotCountedAsUsed)
