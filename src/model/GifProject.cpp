@@ -41,6 +41,19 @@ void GifProject::restore(GifFrameList list)
     frames = std::move(list);
 }
 
+RecordingIndex GifProject::recordingIndex() const
+{
+    RecordingIndex index;
+    index.entries.reserve(frames.size());
+    for (const GifFrameRef &frame : frames)
+        index.entries.push_back({frame->pixels(), frame->delayMs});
+    index.loopCount = loopCount;
+    index.fps = fps;
+    const Size canvas = canvasSize();
+    index.canvas = QSize(int(canvas.width), int(canvas.height));
+    return index;
+}
+
 std::optional<FrameRefList> GifProject::transformedPixels(const std::function<QImage(const QImage &)> &op) const
 {
     FrameRefList out(frames.size());

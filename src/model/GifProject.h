@@ -2,7 +2,7 @@
 
 #include "base/Geometry.h"
 #include "model/GifFrame.h"
-#include "store/StoredFrame.h"
+#include "store/RecordingIndex.h"
 
 #include <QImage>
 
@@ -35,6 +35,10 @@ public:
     // never sits in memory whole; frames held in memory give pixels held in
     // memory. Absent when a frame store fails meanwhile.
     std::optional<FrameRefList> transformedPixels(const std::function<QImage(const QImage &)> &op) const;
+
+    // What a recording folder keeps of the project: the frames' pixels with
+    // their delays, the loop count, the frame rate and the canvas.
+    RecordingIndex recordingIndex() const;
 
     GifFrameList frames;
     int64_t loopCount = 0;
