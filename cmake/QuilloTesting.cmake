@@ -1,7 +1,8 @@
 # quillo_add_test(<name> SOURCES <files...> LIBS <targets...> [GUI] [X11]
-#                 [WAYLAND <desktop>...])
+#                 [WAYLAND <desktop>...] [TIMEOUT <seconds>])
 #
-# One GoogleTest executable, its cases discovered into CTest.
+# One GoogleTest executable, its cases discovered into CTest; each case may
+# take TIMEOUT seconds (300 unless given).
 #   GUI      the test main creates a QApplication instead of a QCoreApplication.
 #   X11      the cases need a real X server: labelled "x11", run under xvfb-run.
 #   PORTAL   the cases start private daemons of their own (dbus-daemon,
@@ -54,7 +55,10 @@ function(quillo_wayland_test_properties desktop out)
 endfunction()
 
 function(quillo_add_test name)
-  cmake_parse_arguments(T "GUI;X11;PORTAL" "" "SOURCES;LIBS;WAYLAND" ${ARGN})
+  cmake_parse_arguments(T "GUI;X11;PORTAL" "TIMEOUT" "SOURCES;LIBS;WAYLAND" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
   add_executable(${name} ${T_SOURCES})
   if(T_GUI OR T_X11)
     target_link_libraries(${name} PRIVATE quillo_test_main_gui ${T_LIBS})
@@ -74,7 +78,7 @@ function(quillo_add_test name)
         TEST_PREFIX "wayland_${desktop}."
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES ${props} TIMEOUT 300)
+        PROPERTIES ${props} TIMEOUT ${T_TIMEOUT})
     endforeach()
     return()
   endif()
@@ -90,5 +94,5 @@ function(quillo_add_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ${props} TIMEOUT 300)
+    PROPERTIES ${props} TIMEOUT ${T_TIMEOUT})
 endfunction()

@@ -39,7 +39,7 @@ int main(int argc, char **argv)
     }
     std::vector<QImage> images;
     for (const GifFrameRef &frame : project->frames)
-        images.push_back(frame->image);
+        images.push_back(frame->image());
     const std::vector<int> delays
         = GifExporter::builtInDelays(*project, ExportOptions(GifEncoder::imageIO, GifQuality::high, 0));
     QElapsedTimer timer;

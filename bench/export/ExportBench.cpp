@@ -171,7 +171,7 @@ void stagingQtBench(benchmark::State &state, std::shared_ptr<Loaded> clip)
         for (size_t i = 0; i < clip->project->frames.size(); ++i) {
             QImageWriter writer(dir.filePath(GifExporter::frameFileName(qsizetype(i))), "png");
             writer.setCompression(1);
-            if (!writer.write(clip->project->frames[i]->image)) {
+            if (!writer.write(clip->project->frames[i]->image())) {
                 state.SkipWithError("Could not write a PNG file.");
                 return;
             }

@@ -91,8 +91,8 @@ TEST(ClipFiles, LoadsAWrittenClipAndRefusesAnIncompleteOne)
     ASSERT_EQ(project->frames.size(), 3u);
     EXPECT_EQ(project->fps, 25);
     EXPECT_EQ(project->frames[1]->delayMs, 70);
-    EXPECT_EQ(project->frames[2]->image.pixel(0, 0), qRgb(80, 10, 20));
-    EXPECT_EQ(project->frames[0]->image.format(), QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(project->frames[2]->image().pixel(0, 0), qRgb(80, 10, 20));
+    EXPECT_EQ(project->frames[0]->image().format(), QImage::Format_ARGB32_Premultiplied);
 
     // A delay short, a bad number, a missing frame rate: each refused with a reason.
     for (const QByteArray &delays : {QByteArray("40\n70\n"), QByteArray("40\nseventy\n120\n")}) {

@@ -6,9 +6,11 @@
 #include "app/SelfTestModes.h"
 #include "base/Log.h"
 #include "capture/CaptureEngine.h"
+#include "capture/MemoryHeadroom.h"
 #include "editor/EditorController.h"
 #include "export/Tools.h"
 #include "model/SelfTestProject.h"
+#include "store/FrameStore.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -20,12 +22,16 @@
 AppDelegate::AppDelegate(QStringList arguments, QObject *parent)
     : QObject(parent)
     , makeEngine([] { return std::make_shared<CaptureEngine>(); })
+    , makeStore(&AppDelegate::createStore)
     , hasScreenRecording(&Permissions::hasScreenRecording)
     , showAlert([](const QString &title, const QString &text) { Alert::show(QMessageBox::Warning, title, text); })
     , showDeniedAlert(&Permissions::showDeniedAlert)
     , m_arguments(std::move(arguments))
     , m_remembers(!CommandLine::isSelfTest(m_arguments))
 {
+    // Self-tests record in memory: they leave no recording folder behind.
+    if (!m_remembers)
+        makeStore = nullptr;
 }
 
 AppDelegate::~AppDelegate()
@@ -67,6 +73,26 @@ void AppDelegate::finishWork()
 bool AppDelegate::isSelfTest()
 {
     return CommandLine::isSelfTest(QCoreApplication::arguments());
+}
+
+std::shared_ptr<FrameStore> AppDelegate::createStore(const RecordingInfo &info)
+{
+    FrameStore::Options options;
+    options.cacheBytes = FrameStore::cacheBudgetSetting();
+    // The machine's memory is not what a program in a container or a memory
+    // control group may use: the decoded cache takes at most a quarter of
+    // what the process has left.
+    if (const std::optional<int64_t> room = MemoryHeadroom::bytes())
+        options.cacheBytes = std::min(options.cacheBytes, std::max<int64_t>(*room / 4, int64_t(64) << 20));
+    FrameStore::Created created = FrameStore::create(info, options);
+    if (!created.store) {
+        // The recording still works, held in memory as before there was a store.
+        Log::write(QStringLiteral("frame store: none (%1); the recording stays in memory")
+                       .arg(created.error ? created.error->message : QStringLiteral("no reason given")));
+        return nullptr;
+    }
+    Log::write(QStringLiteral("frame store: ") + created.store->folder());
+    return created.store;
 }
 
 GifProjectRef AppDelegate::makeSelfTestProject()

@@ -16,6 +16,8 @@
 class CaptureEngine;
 class EditorController;
 class FrameController;
+class FrameStore;
+struct RecordingInfo;
 
 // The application's owner of its long-lived objects: at most one recording
 // frame, one capture engine and one editor at a time. GUI thread only.
@@ -62,6 +64,10 @@ public:
     // ones at construction; tests replace them to script a failing capture
     // and to see alerts without a modal loop.
     std::function<std::shared_ptr<CaptureEngine>()> makeEngine;
+    // Where each REC's frames are kept: a new recording folder under
+    // Recordings::root(), or null to keep them in memory (self-tests, or a
+    // folder that cannot be made).
+    std::function<std::shared_ptr<FrameStore>(const RecordingInfo &info)> makeStore;
     std::function<bool()> hasScreenRecording;
     std::function<void(const QString &title, const QString &text)> showAlert;
     std::function<void()> showDeniedAlert;
@@ -83,6 +89,9 @@ public:
     Rect lastRect {0, 0, 640, 420};
 
 private:
+    // The program's makeStore: a new folder under Recordings::root(), or null
+    // (with a log line) when it cannot be made.
+    static std::shared_ptr<FrameStore> createStore(const RecordingInfo &info);
     void dispatch(const LaunchChoice &choice);
     // REC after its countdown: the engine, and its start 0.12 s later.
     void beginRecording();

@@ -11,8 +11,10 @@
 #include "frameui/ControlBar.h"
 #include "frameui/FloatWindow.h"
 #include "frameui/FrameController.h"
+#include "store/FrameStore.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QKeySequence>
 #include <QPointer>
 #include <QShortcut>
@@ -182,6 +184,13 @@ void AppDelegate::beginRecording()
 
     std::shared_ptr<CaptureEngine> recorder = makeEngine();
     recorder->fps = frame->controlBar()->fps();
+    if (makeStore) {
+        RecordingInfo info;
+        info.fps = recorder->fps;
+        info.variableFrameRate = recorder->variableFrameRate;
+        info.created = QDateTime::currentDateTime();
+        recorder->store = makeStore(info);
+    }
     recorder->excludedWindowNumbers = frame->allWindowNumbers();
     const QPointer<AppDelegate> self(this);
     recorder->onFrame = [self](int64_t count) {
@@ -216,7 +225,12 @@ void AppDelegate::beginRecording()
             return;
         }
         recorder->start(rect, screen, [self, recorder](std::optional<CaptureFailure> error) {
-            if (!self || self->engine != recorder || !error)
+            if (!error)
+                return;
+            // Nothing was recorded into it.
+            if (recorder->store)
+                recorder->store->discard();
+            if (!self || self->engine != recorder)
                 return;
             showIdleLook(self->frame.get());
             self->engine.reset();
@@ -250,12 +264,21 @@ void AppDelegate::stopRecording()
     ++m_stopsInFlight;
     const std::optional<CaptureFailure> endedBy = std::exchange(m_endedBy, std::nullopt);
     const QPointer<AppDelegate> self(this);
-    stopping->stop([self, endedBy](GifProjectRef project) {
+    stopping->stop([self, endedBy, store = stopping->store](GifProjectRef project) {
+        const bool recorded = project && !project->frames.empty();
+        if (store) {
+            // The folder keeps the project as the editor first shows it; one
+            // that got no frame is of no use to anyone.
+            if (recorded)
+                store->saveIndex(project->recordingIndex());
+            else
+                store->discard();
+        }
         if (!self)
             return;
         --self->m_stopsInFlight;
         showIdleLook(self->frame.get());
-        if (project && !project->frames.empty()) {
+        if (recorded) {
             Log::write(QStringLiteral("→ opening editor with ") + QString::number(project->frames.size())
                 + QStringLiteral(" frames"));
             self->openEditor(project);

@@ -6,6 +6,7 @@
 #include "capture/CaptureBackendFactory.h"
 #include "capture/CaptureGeometry.h"
 #include "capture/MemoryHeadroom.h"
+#include "store/FrameStore.h"
 
 #include <QDebug>
 #include <QStringList>
@@ -42,12 +43,19 @@ int64_t nominalDelayMs(int64_t fps)
     return static_cast<int64_t>(1000.0 / double(std::max<int64_t>(fps, 1)));
 }
 
+// Whether the backend's picture is one of the two layouts frames are kept in.
+bool usableImage(const QImage &source)
+{
+    return !source.isNull() && source.width() > 0 && source.height() > 0
+        && (source.format() == QImage::Format_ARGB32_Premultiplied || source.format() == QImage::Format_RGB32);
+}
+
 // The frame's image in the frame format: premultiplied ARGB is taken as is
 // (shared, no copy), opaque RGB32 gets its alpha set. Anything else is a
 // failure.
 std::optional<QImage> frameImage(QImage source)
 {
-    if (source.isNull() || source.width() <= 0 || source.height() <= 0)
+    if (!usableImage(source))
         return std::nullopt;
     switch (source.format()) {
     case QImage::Format_ARGB32_Premultiplied:
@@ -123,6 +131,20 @@ int64_t CaptureEngine::startCallCount()
 void CaptureEngine::start(const Rect &region, const ScreenInfo &screen, CaptureCompletion completion)
 {
     ++startCalls;
+    if (store) {
+        // The store reports a failed write on its own thread, perhaps while no
+        // frame arrives (an idle screen): the recording ends on the capture
+        // queue all the same.
+        store->onError
+            = [previous = store->onError, weak = weak_from_this(), queue = m_queue](const StoreError &error) {
+                  if (previous)
+                      previous(error);
+                  queue->async([weak, error] {
+                      if (auto self = weak.lock())
+                          self->storeFailed(error);
+                  });
+              };
+    }
     // The reset is a capture-queue task like every other touch of the
     // recording state; a stop posted before it is thereby forgotten, as a stop
     // before start() must be.
@@ -326,8 +348,7 @@ void CaptureEngine::intake(CaptureFrame frame)
     ++m_statusCounts[static_cast<int64_t>(frame.status)];
     if (frame.status == FrameStatus::idle)
         return;
-    std::optional<QImage> image = frameImage(std::move(frame.image));
-    if (!image) {
+    if (!usableImage(frame.image)) {
         ++m_convertFailures;
         return;
     }
@@ -335,11 +356,28 @@ void CaptureEngine::intake(CaptureFrame frame)
     if (!std::isfinite(frame.presentationTime))
         return;
 
-    m_captured.push_back({std::move(*image), frame.presentationTime});
+    FrameRef kept;
+    if (store) {
+        // The store takes both layouts as they are, without a copy.
+        kept = store->append(frame.image, frame.presentationTime);
+        if (!kept) {
+            storeFailed(store->error().value_or(
+                StoreError {StoreError::Kind::unwritable, QStringLiteral("The frame store refused a frame")}));
+            return;
+        }
+    } else {
+        std::optional<QImage> image = frameImage(std::move(frame.image));
+        if (!image) {
+            ++m_convertFailures;
+            return;
+        }
+        kept = StoredFrame::fromImage(std::move(*image));
+    }
+
+    m_captured.push_back({kept, frame.presentationTime});
     const int64_t n = int64_t(m_captured.size());
     if (n == 1) {
-        const QImage &first = m_captured.front().image;
-        Log::write(QStringLiteral("first frame %1x%2").arg(first.width()).arg(first.height()));
+        Log::write(QStringLiteral("first frame %1x%2").arg(kept->width()).arg(kept->height()));
     } else if (n % 15 == 0) {
         Log::write(QStringLiteral("frames=%1 status=%2 convFail=%3").arg(n).arg(statusTally()).arg(m_convertFailures));
     }
@@ -352,15 +390,32 @@ void CaptureEngine::intake(CaptureFrame frame)
             postToMain(onAutoStop);
         return;
     }
-    const QImage &kept = m_captured.back().image;
+    // Measured, not counted: frames in a store leave memory once compressed,
+    // and only the store's backlog shows here.
+    const int64_t frameBytes = int64_t(kept->width()) * int64_t(kept->height()) * 4;
     const std::optional<int64_t> room = memoryHeadroom ? memoryHeadroom() : std::nullopt;
-    if (room && *room < MemoryHeadroom::reserveFor(kept.sizeInBytes())) {
+    if (room && *room < MemoryHeadroom::reserveFor(frameBytes)) {
         Log::write(QStringLiteral("memory low: %1 MB left after %2 frames").arg(*room / (1024 * 1024)).arg(n));
-        m_stopping = true;
-        if (m_stream)
-            m_stream->stop({});
-        streamEnded(CaptureError::lowMemory);
+        endEarly(CaptureError::lowMemory);
     }
+}
+
+void CaptureEngine::endEarly(const CaptureFailure &why)
+{
+    m_stopping = true;
+    if (m_stream)
+        m_stream->stop({});
+    streamEnded(why);
+}
+
+void CaptureEngine::storeFailed(const StoreError &error)
+{
+    // Only a recording still taking frames ends here; a store failing after
+    // the stop (the index, a read) is the editor's business.
+    if (m_stopping || !m_stream)
+        return;
+    Log::write(QStringLiteral("frame store failed after %1 frames: %2").arg(m_captured.size()).arg(error.message));
+    endEarly(error.kind == StoreError::Kind::diskFull ? CaptureError::diskFull : CaptureError::storeFailed);
 }
 
 void CaptureEngine::streamEnded(const CaptureFailure &error)
@@ -470,7 +525,7 @@ GifProjectRef CaptureEngine::buildProject(
             if (std::optional<int64_t> ms = measured(frames[i].pts, *endTime))
                 delay = std::max(*ms, nominal);
         }
-        list.push_back(std::make_shared<GifFrame>(frames[i].image, delay));
+        list.push_back(std::make_shared<GifFrame>(frames[i].pixels, delay));
     }
     return std::make_shared<GifProject>(std::move(list), fps, 0);
 }

@@ -6,6 +6,7 @@
 #include "capture/CaptureError.h"
 #include "capture/ScreenUtil.h"
 #include "model/GifProject.h"
+#include "store/StoredFrame.h"
 
 #include <QImage>
 
@@ -15,6 +16,9 @@
 #include <memory>
 #include <optional>
 #include <vector>
+
+class FrameStore;
+struct StoreError;
 
 // One screen recording: a stream of one screen cropped to the region, the
 // frames it delivers with their presentation times, and on stop a GifProject
@@ -52,10 +56,21 @@ public:
     bool variableFrameRate = true;
     // Intake stops by itself after this many kept frames and fires onAutoStop.
     int64_t maxFrames = 3000;
-    // How much more memory the process may take (MemoryHeadroom::bytes).
-    // Below the reserve for the frames' size the recording ends itself, as a
-    // stream that ended would (onStreamEnded with CaptureError::lowMemory),
-    // keeping what it has. Tests put in their own measure. Capture queue.
+    // Where kept frames go: compressed on disk, so that memory does not grow
+    // with the recording. Null keeps every frame in memory
+    // (StoredFrame::fromImage). Appended to on the capture queue only, as the
+    // store asks; the engine sets its onError (calling any handler set
+    // before). A store that fails (a full disk, a folder that cannot be
+    // written) ends the recording as a stream that ended would
+    // (onStreamEnded with CaptureError::diskFull or storeFailed), keeping
+    // the frames appended until then.
+    std::shared_ptr<FrameStore> store;
+    // How much more memory the process may take (MemoryHeadroom::bytes),
+    // asked after every kept frame. Below the reserve for the frames' size the
+    // recording ends itself, as a stream that ended would (onStreamEnded with
+    // CaptureError::lowMemory), keeping what it has. With a store the measure
+    // stays level while the store keeps up, so only a backlog that keeps
+    // growing ends a recording. Tests put in their own measure. Capture queue.
     std::function<std::optional<int64_t>()> memoryHeadroom;
     // GUI thread, after every kept frame, with the count kept so far.
     std::function<void(int64_t)> onFrame;
@@ -102,7 +117,7 @@ public:
     static int64_t startCallCount();
 
     struct CapturedFrame {
-        QImage image;
+        FrameRef pixels;
         double pts = 0; // seconds
     };
     // The project of `frames`, ordered by time (stable), each delay the
@@ -110,7 +125,7 @@ public:
     // until `endTime` (on the frames' clock), but at least the nominal delay
     // 1000 / max(fps, 1) truncated; without an end time, and for every frame
     // without variableFrameRate, it gets the nominal delay. nullptr without
-    // frames. Images are shared, not copied. Pure; any thread.
+    // frames. Pixels are shared, not copied. Pure; any thread.
     static GifProjectRef buildProject(
         std::vector<CapturedFrame> frames, int64_t fps, bool variableFrameRate, std::optional<double> endTime);
 
@@ -122,6 +137,10 @@ private:
     void launch(const std::shared_ptr<CaptureStream> &stream, const CaptureCompletion &completion);
     void intake(CaptureFrame frame);
     void streamEnded(const CaptureFailure &error);
+    // The recording ends itself, keeping what it has (low memory, a failed
+    // store).
+    void endEarly(const CaptureFailure &why);
+    void storeFailed(const StoreError &error);
     void stopStep(std::function<void(GifProjectRef)> completion, double requestedAt);
     void assemble(std::function<void(GifProjectRef)> completion, double requestedAt);
     // Clears m_streamLive and lowers the live count, once per stream.

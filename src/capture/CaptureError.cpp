@@ -17,6 +17,10 @@ QString describe(CaptureError error)
         return QStringLiteral("No display is available to record. (Quillo.CaptureError error 0.)");
     case CaptureError::lowMemory:
         return QStringLiteral("Memory was running low, so the recording stopped before it ran out.");
+    case CaptureError::diskFull:
+        return QStringLiteral("The disk is full, so the recording stopped.");
+    case CaptureError::storeFailed:
+        return QStringLiteral("The recording's frames could not be written to disk, so the recording stopped.");
     case CaptureError::screenNotShared:
         return QStringLiteral("The frame is on a screen that was not chosen for sharing. Press REC again and share the "
                               "screen the frame is on.");
@@ -44,7 +48,8 @@ std::optional<CaptureError> CaptureFailure::captureError() const
 {
     if (m_domain != captureErrorDomain())
         return std::nullopt;
-    for (CaptureError error : {CaptureError::noDisplay, CaptureError::screenNotShared, CaptureError::lowMemory}) {
+    for (CaptureError error : {CaptureError::noDisplay, CaptureError::screenNotShared, CaptureError::lowMemory,
+             CaptureError::diskFull, CaptureError::storeFailed}) {
         if (m_code == static_cast<int64_t>(error))
             return error;
     }

@@ -14,6 +14,12 @@ enum class CaptureError {
     // Memory ran low while recording: the recording ended itself to keep
     // what it had.
     lowMemory,
+    // The disk that keeps the recording's frames is full: the recording ended
+    // with the frames kept until then.
+    diskFull,
+    // The recording's frames could not be written to disk for another reason
+    // (the folder cannot be written, an I/O error); it ended the same way.
+    storeFailed,
 };
 
 // Any failure a capture start can report: the engine's own `CaptureError`, or
@@ -23,8 +29,8 @@ enum class CaptureError {
 class CaptureFailure {
 public:
     // The engine's own error: domain "Quillo.CaptureError", code = the case's
-    // index (0 for noDisplay, 1 for screenNotShared). Implicit, so a CaptureError can be delivered
-    // wherever a failure is expected.
+    // index (0 for noDisplay, 1 for screenNotShared, ...). Implicit, so a
+    // CaptureError can be delivered wherever a failure is expected.
     CaptureFailure(CaptureError error);
     // A capture service's error. `description` is the sentence a user reads in
     // the "Could not start recording" alert.

@@ -248,7 +248,7 @@ void EditorController::refresh()
     const int64_t count = frameCount();
     if (count > 0) {
         m_current = std::clamp<int64_t>(m_current, 0, count - 1);
-        m_preview->setImage(m_project->frames[size_t(m_current)]->image);
+        m_preview->setImage(m_project->frames[size_t(m_current)]->image());
     } else {
         m_current = 0;
         m_preview->setImage(QImage());

@@ -315,6 +315,9 @@ private:
 
     // EditorControllerResizeCrop.cpp
     void endResizeSheet();
+    // Gives every frame what `op` makes of its picture, behind one undo step;
+    // false (nothing changed) when the frame store failed.
+    bool replacePixels(const std::function<QImage(const QImage &)> &op);
 
     // EditorControllerSelfChecks.cpp
     void resetForSelfCheck(int64_t frameCount);

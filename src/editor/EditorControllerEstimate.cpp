@@ -52,7 +52,7 @@ QString EditorController::estimateKey() const
     QString key = m_estimateFormat + QLatin1Char('/') + QString::number(rawValue(chosenQuality())) + QLatin1Char('/')
         + rawValue(chosenEncoder()) + QLatin1Char('/') + QString::number(m_project->loopCount);
     for (const GifFrameRef &frame : m_project->frames)
-        key += QLatin1Char(' ') + QString::number(frame->image.cacheKey(), 36) + QLatin1Char(':')
+        key += QLatin1Char(' ') + QString::number(quintptr(frame->pixels().get()), 36) + QLatin1Char(':')
             + QString::number(frame->delayMs);
     return key;
 }

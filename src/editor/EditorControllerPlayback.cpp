@@ -73,7 +73,7 @@ void EditorController::playStep()
     // Undo may have shortened the list since the last step.
     m_current = ((std::min(m_current, count - 1) + m_playDirection) % count + count) % count;
     const GifFrameRef &frame = m_project->frames[size_t(m_current)];
-    m_preview->setImage(frame->image);
+    m_preview->setImage(frame->image());
     m_strip->setCurrent(m_current);
     m_strip->scrollTo(m_current);
     m_statusLabel->setText(statusText());

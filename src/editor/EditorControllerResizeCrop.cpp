@@ -107,12 +107,26 @@ void EditorController::applyCrop()
         beep();
         return;
     }
-    pushUndo();
     const QRectF pixels(*rect);
-    for (const GifFrameRef &frame : m_project->frames)
-        frame->image = ImageOps::crop(frame->image, pixels);
+    if (!replacePixels([pixels](const QImage &image) { return ImageOps::crop(image, pixels); })) {
+        beep();
+        return;
+    }
     cancelCrop();
     refresh();
+}
+
+bool EditorController::replacePixels(const std::function<QImage(const QImage &)> &op)
+{
+    // Every new picture exists before anything changes: a store that fails
+    // halfway leaves the frames and the history as they were.
+    const std::optional<FrameRefList> pixels = m_project->transformedPixels(op);
+    if (!pixels)
+        return false;
+    pushUndo();
+    for (size_t i = 0; i < m_project->frames.size(); ++i)
+        m_project->frames[i]->setPixels((*pixels)[i]);
+    return true;
 }
 
 // --- resize
@@ -254,10 +268,11 @@ void EditorController::applyResize()
     const Size canvas = m_project->canvasSize();
     if (w == int64_t(canvas.width) && h == int64_t(canvas.height))
         return;
-    pushUndo();
     const QSizeF size {double(w), double(h)};
-    for (const GifFrameRef &frame : m_project->frames)
-        frame->image = ImageOps::resize(frame->image, size);
+    if (!replacePixels([size](const QImage &image) { return ImageOps::resize(image, size); })) {
+        beep();
+        return;
+    }
     refresh();
 }
 

@@ -66,17 +66,29 @@ void FrameStripView::pruneCache()
     }
 }
 
-const QImage &FrameStripView::thumbnail(const GifFrameRef &frame)
+const QImage &FrameStripView::thumbnail(const GifFrameRef &frame, QSizeF shown)
 {
-    const qint64 imageKey = frame->image.cacheKey();
+    const double ratio = devicePixelRatioF();
+    const QSize pixels(
+        std::max(1, int(std::ceil(shown.width() * ratio))), std::max(1, int(std::ceil(shown.height() * ratio))));
     auto it = m_thumbCache.find(frame);
-    if (it == m_thumbCache.end() || it->second.imageKey != imageKey) {
-        // The full bitmap, scaled at draw time: no downscaled copy to keep in step.
-        m_thumbCache[frame] = {imageKey, frame->image};
+    // A window moved to a screen of another pixel ratio wants another size.
+    if (it == m_thumbCache.end() || it->second.pixels.lock() != frame->pixels() || it->second.image.size() != pixels) {
+        const QImage full = frame->image();
+        QImage small = full.isNull() ? QImage() : full.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        m_thumbCache[frame] = {frame->pixels(), std::move(small)};
         it = m_thumbCache.find(frame);
         ++m_thumbnailsMade;
     }
     return it->second.image;
+}
+
+int64_t FrameStripView::cachedThumbnailBytes() const
+{
+    int64_t bytes = 0;
+    for (const auto &[frame, thumb] : m_thumbCache)
+        bytes += thumb.image.sizeInBytes();
+    return bytes;
 }
 
 std::optional<int64_t> FrameStripView::indexAt(double x, int64_t frameCount)
@@ -220,14 +232,15 @@ void FrameStripView::paintEvent(QPaintEvent *event)
         p.drawRoundedRect(box, 4, 4);
 
         const GifFrameRef &frame = m_frames[size_t(i)];
-        const double w = frame->image.width();
-        const double h = frame->image.height();
+        const double w = frame->size().width();
+        const double h = frame->size().height();
         if (w >= 1 && h >= 1) {
             const double scale = std::min(56 / h, 78 / w);
             const QSizeF shown(w * scale, h * scale);
             const QRectF target(box.center().x() - shown.width() / 2, box.center().y() - shown.height() / 2,
                 shown.width(), shown.height());
-            p.drawImage(target, thumbnail(frame), QRectF(0, 0, w, h));
+            const QImage &thumb = thumbnail(frame, shown);
+            p.drawImage(target, thumb, QRectF(thumb.rect()));
         }
         if (i == m_current) {
             p.setPen(QPen(lime, 2));

@@ -44,6 +44,8 @@ public:
     // Drops cached thumbnails of frame objects no longer shown.
     void pruneCache();
     size_t cachedThumbnailCount() const { return m_thumbCache.size(); }
+    // The pixel bytes the cached thumbnails hold.
+    int64_t cachedThumbnailBytes() const;
     // How many thumbnails have been made since the view was created.
     int thumbnailsMade() const { return m_thumbnailsMade; }
 
@@ -72,7 +74,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    const QImage &thumbnail(const GifFrameRef &frame);
+    // The frame's picture scaled to `shown` (points) at the screen's pixel
+    // ratio.
+    const QImage &thumbnail(const GifFrameRef &frame, QSizeF shown);
 
     GifFrameList m_frames;
     int64_t m_current = 0;
@@ -80,11 +84,13 @@ private:
 
     // Keyed by frame object, not index: a reorder keeps every thumbnail, and
     // the copies the undo history brings back get their own. Crop and resize
-    // give a frame a new image in place, so each entry also remembers the
-    // image it was made from. An entry shares the frame's pixels: a pixmap
-    // would copy every frame of the recording once more.
+    // give a frame new pixels in place, so each entry also remembers the
+    // pixels it was made from (weakly: it must not keep old pixels alive).
+    // An entry is a small copy, never the full picture: frames kept in a
+    // frame store are decoded for it once, and a strip scrolled through a
+    // long recording must not end up holding every picture decoded.
     struct Thumbnail {
-        qint64 imageKey;
+        std::weak_ptr<const StoredFrame> pixels;
         QImage image;
     };
     std::map<std::weak_ptr<GifFrame>, Thumbnail, std::owner_less<std::weak_ptr<GifFrame>>> m_thumbCache;

@@ -30,10 +30,12 @@ ExportResult exportImageIO(
         return ExportSteps::cannotCreate(QStringLiteral("GIF"), opened.error);
     PendingOutput &output = *opened.output;
 
-    std::vector<QImage> images;
-    images.reserve(project.frames.size());
-    for (const GifFrameRef &frame : project.frames)
-        images.push_back(frame->image);
+    // Read as the writer goes: a recording kept in a frame store would not
+    // fit in memory decoded.
+    GifWriter::Frames frames;
+    frames.count = project.frames.size();
+    frames.size = [&project](size_t i) { return project.frames[i]->size(); };
+    frames.image = [&project](size_t i) { return project.frames[i]->image(); };
     auto progress = [job](double done) {
         if (!job)
             return true;
@@ -41,7 +43,7 @@ ExportResult exportImageIO(
         return !job->isCancelled();
     };
     switch (GifWriter().write(
-        output.path(), images, builtInDelays(project, options), ExportTiming::loopValue(options.loopCount), progress)) {
+        output.path(), frames, builtInDelays(project, options), ExportTiming::loopValue(options.loopCount), progress)) {
     case GifWriter::Status::written:
         break;
     case GifWriter::Status::cannotCreate:
@@ -51,7 +53,7 @@ ExportResult exportImageIO(
     case GifWriter::Status::cancelled:
         return ExportSteps::cancelled();
     }
-    const QString problem = OutputCheck::gifProblem(output.path(), int64_t(images.size()), false);
+    const QString problem = OutputCheck::gifProblem(output.path(), int64_t(frames.count), false);
     return ExportSteps::finish(output, problem, QStringLiteral("GIF finalize failed: "),
         QStringLiteral("Exported with built-in encoder (quality has limited effect on this path; per-frame timing "
                        "and loop honored)."));

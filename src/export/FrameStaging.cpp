@@ -141,7 +141,7 @@ std::optional<FrameDir> makeFrameDir(const GifProject &project, ExportJob *job, 
     const bool complete = parallelFor(project.frames.size(), [&](size_t i) {
         if (job && job->isCancelled())
             return false;
-        if (!StagingPng::write(project.frames[i]->image, pngs[qsizetype(i)]))
+        if (!StagingPng::write(project.frames[i]->image(), pngs[qsizetype(i)]))
             return false;
         if (job)
             job->reportProgress(progressShare * double(++written) / count);

@@ -64,11 +64,9 @@ QImage toCanvasRgba(const QImage &image, QSize canvas)
     return placed;
 }
 
-bool isOpaque(const QImage &image)
+// Whether every pixel of an RGBA8888 picture is opaque.
+bool isOpaqueRgba(const QImage &rgba)
 {
-    if (!image.hasAlphaChannel())
-        return true;
-    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
     for (int y = 0; y < rgba.height(); ++y) {
         const uint32_t *line = row(rgba, y);
         for (int x = 0; x < rgba.width(); ++x) {
@@ -498,26 +496,39 @@ void keepOnlyChanges(FrameOut &frame, const QImage &previous, const QImage &curr
 GifWriter::Status GifWriter::write(const QString &path, const std::vector<QImage> &images,
     const std::vector<int> &delaysCs, int64_t loopValue, const std::function<bool(double)> &progress) const
 {
-    // The first pass (colours) is about a third of the work, the second the rest.
-    const double count = double(std::max<size_t>(images.size(), 1));
-    auto goOn = [&](double done) { return !progress || progress(done); };
+    Frames frames;
+    frames.count = images.size();
+    frames.size = [&images](size_t i) { return images[i].size(); };
+    frames.image = [&images](size_t i) { return images[i]; };
+    return write(path, frames, delaysCs, loopValue, progress);
+}
+
+GifWriter::Status GifWriter::write(const QString &path, const Frames &frames, const std::vector<int> &delaysCs,
+    int64_t loopValue, const std::function<bool(double)> &progress) const
+{
+    // The first pass (colours) is about a third of the work, the second the
+    // rest. The share never goes back, not even when the first pass starts
+    // over.
+    const size_t count = frames.count;
+    const double shareOfOne = 1.0 / double(std::max<size_t>(count, 1));
+    double reported = 0;
+    auto goOn = [&](double done) {
+        if (done <= reported)
+            return true;
+        reported = done;
+        return !progress || progress(done);
+    };
     QSize canvas(1, 1);
-    for (const QImage &image : images) {
-        if (image.isNull())
+    bool sameSize = true;
+    for (size_t i = 0; i < count; ++i) {
+        const QSize size = frames.size(i);
+        if (size.isEmpty())
             return Status::cannotCreate;
-        canvas = canvas.expandedTo(image.size());
+        sameSize = sameSize && (i == 0 || size == frames.size(0));
+        canvas = canvas.expandedTo(size);
     }
-    if (canvas.width() > MAX_SIDE || canvas.height() > MAX_SIDE || images.size() != delaysCs.size())
+    if (canvas.width() > MAX_SIDE || canvas.height() > MAX_SIDE || count != delaysCs.size())
         return Status::cannotCreate;
-    // Delta frames need every pixel of every frame opaque: a transparent pixel
-    // over an opaque one could not be drawn without clearing the frame first.
-    bool delta = true;
-    for (const QImage &image : images) {
-        if (image.size() != canvas || !isOpaque(image)) {
-            delta = false;
-            break;
-        }
-    }
 
     // Opened here rather than by giflib, which would make the file private
     // (0600); this way the umask decides, as for any file the user saves.
@@ -544,26 +555,49 @@ GifWriter::Status GifWriter::write(const QString &path, const std::vector<QImage
     liq_set_speed(attr.get(), std::clamp(m_tuning.speed, 1, 10));
     liq_set_quality(attr.get(), 0, std::clamp(m_tuning.targetQuality, 0, 100));
 
-    // First pass: the colours of everything that will be drawn.
-    auto prepare = [&](size_t i) {
-        QImage rgba = toCanvasRgba(images[i], canvas);
+    // Delta frames need every pixel of every frame opaque: a transparent pixel
+    // over an opaque one could not be drawn without clearing the frame first.
+    // Frames of one size are taken to be opaque (every screen recording is),
+    // so that each picture is read only once per pass; the first one that is
+    // not sends the first pass back to the start without deltas.
+    bool delta = sameSize;
+    enum class Prepared { ok, unreadable, transparent };
+    auto prepare = [&](size_t i, QImage &rgba) {
+        const QImage image = frames.image(i);
+        if (image.isNull() || image.size() != frames.size(i))
+            return Prepared::unreadable;
+        rgba = toCanvasRgba(image, canvas);
+        if (delta && image.hasAlphaChannel() && !isOpaqueRgba(rgba))
+            return Prepared::transparent;
         if (!delta)
             binarizeAlpha(rgba);
-        return rgba;
+        return Prepared::ok;
     };
-    std::vector<QRect> drawn(images.size());
+
+    // First pass: the colours of everything that will be drawn.
+    std::vector<QRect> drawn(count);
     ColorTable counts;
-    {
+    for (bool again = true; again;) {
+        again = false;
+        counts = ColorTable();
         QImage previous;
-        for (size_t i = 0; i < images.size(); ++i) {
-            QImage current = prepare(i);
+        for (size_t i = 0; i < count; ++i) {
+            QImage current;
+            const Prepared prepared = prepare(i, current);
+            if (prepared == Prepared::unreadable)
+                return Status::finalizeFailed;
+            if (prepared == Prepared::transparent) {
+                delta = false;
+                again = true;
+                break;
+            }
             drawn[i] = (!delta || i == 0) ? current.rect() : changedRect(previous, current);
             if (!drawn[i].isEmpty() && delta && i > 0)
                 countChangedColors(counts, previous, current, drawn[i]);
             else if (!drawn[i].isEmpty())
                 countColors(counts, current, drawn[i]);
             previous = std::move(current);
-            if (!goOn(double(i + 1) / count / 3))
+            if (!goOn(double(i + 1) * shareOfOne / 3))
                 return Status::cancelled;
         }
     }
@@ -581,8 +615,10 @@ GifWriter::Status GifWriter::write(const QString &path, const std::vector<QImage
     std::vector<uint32_t> shown(size_t(canvas.width()) * size_t(canvas.height()));
     const GifColorType *colors = palette->map->Colors;
     QImage previous;
-    for (size_t i = 0; i < images.size(); ++i) {
-        QImage current = prepare(i);
+    for (size_t i = 0; i < count; ++i) {
+        QImage current;
+        if (prepare(i, current) != Prepared::ok)
+            return Status::finalizeFailed;
         FrameOut frame;
         frame.delayCs = delaysCs[i];
         frame.area = drawn[i];
@@ -607,7 +643,7 @@ GifWriter::Status GifWriter::write(const QString &path, const std::vector<QImage
         if (!putFrame(gif.get(), frame))
             return Status::finalizeFailed;
         previous = std::move(current);
-        if (!goOn((1 + 2 * double(i + 1) / count) / 3))
+        if (!goOn((1 + 2 * double(i + 1) * shareOfOne) / 3))
             return Status::cancelled;
     }
     return gif.close() ? Status::written : Status::finalizeFailed;

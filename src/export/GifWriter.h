@@ -64,6 +64,19 @@ public:
     Status write(const QString &path, const std::vector<QImage> &images, const std::vector<int> &delaysCs,
         int64_t loopValue, const std::function<bool(double)> &progress = {}) const;
 
+    // The frames read one at a time, for animations too long to hold decoded:
+    // `size(i)` is asked first for every frame, and must not need the
+    // picture; `image(i)` then about twice per frame, in order, on the calling
+    // thread. A picture that is null or not of its size ends the writing with
+    // finalizeFailed.
+    struct Frames {
+        size_t count = 0;
+        std::function<QSize(size_t)> size;
+        std::function<QImage(size_t)> image;
+    };
+    Status write(const QString &path, const Frames &frames, const std::vector<int> &delaysCs, int64_t loopValue,
+        const std::function<bool(double)> &progress = {}) const;
+
 private:
     Tuning m_tuning;
 };

@@ -2,8 +2,13 @@
 
 #include "base/Geometry.h"
 #include "model/GifFrame.h"
+#include "store/RecordingIndex.h"
+
+#include <QImage>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 // The animation being edited: ordered frames, a loop count (0 = forever) and
@@ -23,6 +28,17 @@ public:
     GifFrameList snapshot() const;
     // Adopts the given frame objects as the frame list; no copies are made.
     void restore(GifFrameList frames);
+
+    // The pixels `op` makes of each frame's, in frame order; the frames
+    // themselves are left as they are. Frames kept in a frame store are read,
+    // changed and written back through it on every core, so a long recording
+    // never sits in memory whole; frames held in memory give pixels held in
+    // memory. Absent when a frame store fails meanwhile.
+    std::optional<FrameRefList> transformedPixels(const std::function<QImage(const QImage &)> &op) const;
+
+    // What a recording folder keeps of the project: the frames' pixels with
+    // their delays, the loop count, the frame rate and the canvas.
+    RecordingIndex recordingIndex() const;
 
     GifFrameList frames;
     int64_t loopCount = 0;

@@ -5,14 +5,21 @@
 #include "capture/LogRecorder.h"
 #include "capture/RegionModel.h"
 #include "capture/synthetic/SyntheticCaptureBackend.h"
+#include "editor/EditorController.h"
 #include "frameui/ControlBar.h"
 #include "frameui/FrameController.h"
 #include "frameui/OverlayView.h"
 #include "frameui/TopBarView.h"
+#include "store/FrameStore.h"
+#include "store/RecordingFiles.h"
+#include "store/Recordings.h"
 #include "support/TestUtil.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +44,14 @@ protected:
             engine->maxFrames = maxFrames;
             engines.push_back(engine);
             return engine;
+        };
+        app.makeStore = [this](const RecordingInfo &info) {
+            FrameStore::Options options;
+            options.root = storeRoot.path();
+            std::shared_ptr<FrameStore> store = FrameStore::create(info, options).store;
+            storeInfos.push_back(info);
+            storeFolders.push_back(store ? store->folder() : QString());
+            return store;
         };
         app.hasScreenRecording = [this] { return permission; };
         app.showAlert = [this](const QString &title, const QString &text) { alerts.push_back({title, text}); };
@@ -71,6 +86,9 @@ protected:
     bool permission = true;
     std::vector<Alert> alerts;
     int deniedAlerts = 0;
+    QTemporaryDir storeRoot;
+    std::vector<RecordingInfo> storeInfos;
+    std::vector<QString> storeFolders;
 };
 
 } // namespace
@@ -241,4 +259,69 @@ TEST_F(RecordingFlow, StreamEndingBeforeAnyFrame_SaysWhy)
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].title, QStringLiteral("Recording stopped"));
     EXPECT_EQ(alerts[0].text, ended.description());
+}
+
+TEST_F(RecordingFlow, EachRecording_KeepsItsFramesInAFolderOfItsOwn_WhichGetsTheProjectOrGoes)
+{
+    // Stopped before it began: nothing to keep.
+    app.startRecording();
+    app.stopRecording();
+    ASSERT_TRUE(waitUntil([&] { return logged(QStringLiteral("→ No frames; showing alert")); }));
+    ASSERT_EQ(storeFolders.size(), 1u);
+    EXPECT_FALSE(QFileInfo::exists(storeFolders[0]));
+
+    maxFrames = 5;
+    QLineEdit *fps = app.frame->controlBar()->fpsField();
+    fps->setText(QStringLiteral("24"));
+    app.frame->controlBar()->commit(fps);
+    app.startRecording();
+    ASSERT_TRUE(waitUntil([&] { return app.editor != nullptr; }, 10000));
+    ASSERT_EQ(storeFolders.size(), 2u);
+    EXPECT_EQ(storeInfos[1].fps, 24);
+    EXPECT_TRUE(storeInfos[1].variableFrameRate);
+    EXPECT_TRUE(storeInfos[1].created.isValid());
+
+    const GifProjectRef project = app.editor->project();
+    ASSERT_EQ(project->frames.size(), 5u);
+    const std::shared_ptr<FrameStore> store = project->frames[0]->pixels()->store();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->folder(), storeFolders[1]);
+    EXPECT_FALSE(store->waitForWrites());
+    // The folder's index is the project the editor opened on.
+    const RecordingFiles::FileRead read = RecordingFiles::readWhole(storeFolders[1] + QStringLiteral("/index"));
+    ASSERT_TRUE(read.bytes);
+    const std::optional<RecordingFiles::StoredIndex> index = RecordingFiles::decodeIndex(*read.bytes);
+    ASSERT_TRUE(index);
+    EXPECT_EQ(index->fps, 24);
+    EXPECT_EQ(index->loopCount, 0);
+    EXPECT_EQ(QSize(index->canvasWidth, index->canvasHeight), project->frames[0]->size());
+    ASSERT_EQ(index->frames.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(index->frames[i].first, project->frames[i]->pixels()->id()) << i;
+        EXPECT_EQ(index->frames[i].second, project->frames[i]->delayMs) << i;
+    }
+}
+
+TEST_F(RecordingFlow, ARecordingsFolderThatCannotBeMade_LeavesTheRecordingInMemory)
+{
+    // The program's own choice, with a file where the recordings folder goes.
+    app.makeStore = AppDelegate({QStringLiteral("quillo")}).makeStore;
+    const QString root = Recordings::root();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(root).path()));
+    QFile blocker(root);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    maxFrames = 3;
+    app.startRecording();
+    const bool opened = waitUntil([&] { return app.editor != nullptr; }, 10000);
+    QFile::remove(root);
+    ASSERT_TRUE(opened);
+    const QStringList lines = LogRecorder::linesStartingWith(QStringLiteral("frame store: "));
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("frame store: none ("))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("; the recording stays in memory"))) << lines[0].toStdString();
+    ASSERT_EQ(app.editor->project()->frames.size(), 3u);
+    for (const GifFrameRef &frame : app.editor->project()->frames)
+        EXPECT_EQ(frame->pixels()->store(), nullptr);
+    EXPECT_TRUE(alerts.empty());
 }

@@ -4,13 +4,22 @@
 #include "capture/CaptureEngine.h"
 #include "capture/MemoryHeadroom.h"
 #include "capture/synthetic/SyntheticCaptureBackend.h"
+#include "store/FrameStore.h"
+#include "store/StoreTestSupport.h"
 #include "support/TestUtil.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <map>
+
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -470,8 +479,8 @@ TEST_F(CaptureEngineTest, StopWhileRunning_BuildsTheProjectFromTheKeptFrames_Eve
         EXPECT_EQ(project->fps, 15);
         EXPECT_EQ(project->loopCount, 0);
         // The frames share the delivered pixels; nothing was copied.
-        EXPECT_EQ(project->frames[0]->image.cacheKey(), a.cacheKey());
-        EXPECT_EQ(project->frames[2]->image.cacheKey(), c.cacheKey());
+        EXPECT_EQ(project->frames[0]->image().cacheKey(), a.cacheKey());
+        EXPECT_EQ(project->frames[2]->image().cacheKey(), c.cacheKey());
 
         const QStringList lines = LogRecorder::lines();
         EXPECT_TRUE(lines.contains(QStringLiteral("building; captured=3 status=[0: 3] convFail=0")));
@@ -593,6 +602,129 @@ TEST_F(CaptureEngineTest, LowMemory_EndsTheRecordingWhileThereIsRoom_KeepingEver
     EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
 }
 
+TEST_F(CaptureEngineTest, WithAStore_FramesAreKeptInIt_AsTheyCame)
+{
+    QTemporaryDir dir;
+    FrameStore::Options options;
+    options.root = dir.path();
+    const std::shared_ptr<FrameStore> store = FrameStore::create(RecordingInfo {}, options).store;
+    ASSERT_TRUE(store);
+    auto engine = makeEngine();
+    engine->store = store;
+    startAndWait(engine);
+    // Opaque screen pixels as X delivers them (alpha undefined), and one
+    // frame already premultiplied.
+    std::vector<QImage> sent;
+    for (int i = 0; i < 3; ++i)
+        sent.push_back(StoreTest::screen({320, 200}, 4 * i, i, QImage::Format_RGB32));
+    sent.push_back(StoreTest::screen({320, 200}, 12, 3));
+    deliver({frameAt(1.0, sent[0]), frameAt(1.1, sent[1]), frameAt(1.2, sent[2]), frameAt(1.3, sent[3])});
+    GifProjectRef project = stopAndWait(engine);
+    ASSERT_TRUE(project);
+    ASSERT_EQ(project->frames.size(), 4u);
+    EXPECT_FALSE(store->waitForWrites());
+    EXPECT_EQ(store->stats().framesWritten, 4);
+    for (size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_EQ(project->frames[i]->pixels()->store(), store) << i;
+        EXPECT_EQ(project->frames[i]->image(), sent[i].convertToFormat(QImage::Format_ARGB32_Premultiplied)) << i;
+    }
+}
+
+// A full disk ends the recording as a stream that ended would, and the frames
+// kept until then reach the editor, readable.
+TEST_F(CaptureEngineTest, AFullDisk_EndsTheRecordingWithItsFramesAndSaysSo)
+{
+    QTemporaryDir dir;
+    const QString mountPoint = dir.path() + QStringLiteral("/small");
+    QDir().mkpath(mountPoint);
+    if (::geteuid() != 0 || ::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "needs root to mount a 1 MB tmpfs for a full disk";
+    struct Unmount {
+        QString path;
+        ~Unmount() { ::umount2(QFile::encodeName(path).constData(), MNT_DETACH); }
+    } unmount {mountPoint};
+    FrameStore::Options options;
+    options.root = mountPoint;
+    const std::shared_ptr<FrameStore> store = FrameStore::create(RecordingInfo {}, options).store;
+    ASSERT_TRUE(store);
+    int storeErrors = 0;
+    store->onError = [&](const StoreError &) { ++storeErrors; };
+
+    auto engine = makeEngine();
+    engine->store = store;
+    std::vector<CaptureFailure> endings;
+    std::atomic<int64_t> counted {0};
+    engine->onFrame = [&](int64_t n) { counted = n; };
+    engine->onStreamEnded = [&](const CaptureFailure &f) { endings.push_back(f); };
+    startAndWait(engine);
+    // Noise does not compress: 40 kB a frame, about 25 fill the disk.
+    std::vector<QImage> sent;
+    for (int i = 0; i < 80 && endings.empty(); ++i) {
+        sent.push_back(StoreTest::noise({100, 100}, uint32_t(i)));
+        deliver({frameAt(i / 30.0, sent.back())});
+        store->waitForWrites();
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(waitUntil([&] { return endings.size() == 1; }));
+    EXPECT_EQ(endings[0].captureError(), CaptureError::diskFull);
+    EXPECT_EQ(endings[0].description(), QStringLiteral("The disk is full, so the recording stopped."));
+    EXPECT_EQ(storeErrors, 1); // the handler set before the engine's still hears of it
+    EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore);
+    EXPECT_EQ(LogRecorder::linesStartingWith(QStringLiteral("frame store failed after ")).size(), 1);
+
+    GifProjectRef project = stopAndWait(engine);
+    ASSERT_TRUE(project);
+    EXPECT_GT(project->frames.size(), 5u);
+    EXPECT_LT(project->frames.size(), 80u);
+    EXPECT_EQ(int64_t(project->frames.size()), counted.load());
+    for (size_t i = 0; i < project->frames.size(); ++i)
+        EXPECT_EQ(project->frames[i]->image(), sent[i]) << i;
+}
+
+TEST(MemoryHeadroom, AGroupsInactivePageCacheIsNotCountedAsUsed)
+{
+    // A recording's frame store writes hundreds of megabytes that a group's
+    // usage counts until the kernel takes them back; they must not end it.
+    constexpr int64_t MiB = 1 << 20;
+    const QByteArray v1 = "4:memory:/rec\n0::/\n";
+    const QByteArray v2 = "0::/rec\n";
+    struct Case {
+        const char *name;
+        QByteArray membership;
+        std::map<QString, QByteArray> files;
+        std::optional<int64_t> room;
+    };
+    const QString g1 = QStringLiteral("/sys/fs/cgroup/memory/rec/"), g2 = QStringLiteral("/sys/fs/cgroup/rec/");
+    const Case cases[] = {
+        {"v1", v1,
+            {{g1 + "memory.limit_in_bytes", "2147483648\n"}, {g1 + "memory.usage_in_bytes", "1610612736\n"},
+                {g1 + "memory.stat", "cache 700000000\ninactive_file 1\ntotal_inactive_file 629145600\n"}},
+            2048 * MiB - (1536 - 600) * MiB},
+        {"v2", v2,
+            {{g2 + "memory.max", "2147483648\n"}, {g2 + "memory.current", "1610612736\n"},
+                {g2 + "memory.stat", "anon 1\nfile 700000000\ninactive_file 629145600\nactive_file 5\n"}},
+            2048 * MiB - (1536 - 600) * MiB},
+        {"v1 without a memory.stat", v1,
+            {{g1 + "memory.limit_in_bytes", "2147483648"}, {g1 + "memory.usage_in_bytes", "1610612736"}}, 512 * MiB},
+        {"v2 without a limit", v2, {{g2 + "memory.max", "max\n"}, {g2 + "memory.current", "1610612736\n"}},
+            std::nullopt},
+        {"v1 without a limit", v1,
+            {{g1 + "memory.limit_in_bytes", "9223372036854771712\n"}, {g1 + "memory.usage_in_bytes", "1000\n"}},
+            std::nullopt},
+        {"the tighter of two groups", "4:memory:/rec\n0::/rec\n",
+            {{g1 + "memory.limit_in_bytes", "2147483648"}, {g1 + "memory.usage_in_bytes", "1073741824"},
+                {g2 + "memory.max", "1610612736"}, {g2 + "memory.current", "1073741824"}},
+            512 * MiB},
+    };
+    for (const Case &c : cases) {
+        const auto read = [&](const QString &path) -> std::optional<QByteArray> {
+            const auto it = c.files.find(path);
+            return it == c.files.end() ? std::nullopt : std::optional(it->second);
+        };
+        EXPECT_EQ(MemoryHeadroom::cgroupRoom(c.membership, read), c.room) << c.name;
+    }
+}
+
 TEST_F(CaptureEngineTest, Intake_KeepsOnlyUsableScreenFrames_AndCountsWhatItSaw)
 {
     auto withStatus = [](FrameStatus status, QImage image, double pts = 1.0) {
@@ -684,7 +816,7 @@ TEST_F(CaptureEngineTest, Intake_OpaqueBgrxPixels_BecomeOpaquePremultipliedFrame
     deliver({frameAt(0.0, bgrx)});
     GifProjectRef project = stopAndWait(engine);
     ASSERT_TRUE(project);
-    const QImage &image = project->frames[0]->image;
+    const QImage image = project->frames[0]->image();
     EXPECT_EQ(image.format(), QImage::Format_ARGB32_Premultiplied);
     EXPECT_EQ(image.pixel(3, 1), 0xff123456u);
 }
@@ -731,13 +863,13 @@ TEST(CaptureEngineBuildProject, DelaysComeFromTheTimestamps)
     for (const Case &c : cases) {
         std::vector<CaptureEngine::CapturedFrame> frames;
         for (size_t i = 0; i < c.times.size(); ++i)
-            frames.push_back({solid(qRgb(int(i), 0, 0), {2, 2}), c.times[i]});
+            frames.push_back({StoredFrame::fromImage(solid(qRgb(int(i), 0, 0), {2, 2})), c.times[i]});
         GifProjectRef project = CaptureEngine::buildProject(frames, c.fps, c.variable, c.end);
         ASSERT_TRUE(project) << c.name;
         EXPECT_EQ(delaysOf(project), c.delays) << c.name;
         std::vector<int> order;
         for (const GifFrameRef &f : project->frames)
-            order.push_back(qRed(f->image.pixel(0, 0)));
+            order.push_back(qRed(f->image().pixel(0, 0)));
         EXPECT_EQ(order, c.order) << c.name;
         EXPECT_EQ(project->fps, c.fps) << c.name;
         EXPECT_EQ(project->loopCount, 0) << c.name;
@@ -750,8 +882,8 @@ TEST(CaptureEngineBuildProject, NominalDelayIsTruncated)
     const std::pair<int64_t, int64_t> cases[]
         = {{15, 66}, {30, 33}, {60, 16}, {24, 41}, {10, 100}, {1, 1000}, {0, 1000}, {-5, 1000}};
     for (const auto &[fps, delay] : cases) {
-        GifProjectRef project
-            = CaptureEngine::buildProject({{solid(0xff000000, {2, 2}), 0.0}}, fps, true, std::nullopt);
+        GifProjectRef project = CaptureEngine::buildProject(
+            {{StoredFrame::fromImage(solid(0xff000000, {2, 2})), 0.0}}, fps, true, std::nullopt);
         ASSERT_TRUE(project);
         EXPECT_EQ(project->frames[0]->delayMs, delay) << fps;
     }
@@ -804,7 +936,7 @@ TEST_F(CaptureEngineTest, SyntheticBackend_ChosenByTheEnvironment_RecordsItsScen
                 EXPECT_EQ(project->frames.size(), 5u);
             }
             EXPECT_GE(project->frames.size(), 3u);
-            EXPECT_EQ(project->frames[0]->image.size(), QSize(320, 200));
+            EXPECT_EQ(project->frames[0]->size(), QSize(320, 200));
         }
         EXPECT_EQ(CaptureEngine::liveStreamCount(), liveBefore) << c.fault;
     }

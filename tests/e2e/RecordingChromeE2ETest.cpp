@@ -85,7 +85,7 @@ void recordRepeatedly(AppDelegate &app)
         const GifFrameList &frames = app.editor->project()->frames;
         ASSERT_FALSE(frames.empty());
         for (size_t i = 0; i < frames.size(); ++i)
-            EXPECT_EQ(chromePixels(frames[i]->image), 0) << "frame " << i;
+            EXPECT_EQ(chromePixels(frames[i]->image()), 0) << "frame " << i;
         app.editor->window()->close();
         ASSERT_TRUE(waitUntil([&] { return app.frame != nullptr; }));
     }

@@ -115,7 +115,7 @@ TEST(RecordingFlowE2E, RecThenStop_OpensTheEditorOnFramesWithoutTheFramesOwnWind
     const GifFrameList &frames = app.editor->project()->frames;
     ASSERT_GT(frames.size(), 1u);
     for (size_t i = 0; i < frames.size(); ++i) {
-        const QImage image = frames[i]->image.convertToFormat(QImage::Format_RGB32);
+        const QImage image = frames[i]->image().convertToFormat(QImage::Format_RGB32);
         ASSERT_EQ(image.size(), QSize(640, 420));
         // Anything but the client's colours can only be the pointer, drawn in
         // where the Stop click left it: far fewer pixels than the border, a

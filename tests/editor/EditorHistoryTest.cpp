@@ -52,7 +52,7 @@ TEST(EditorHistory, EntriesShareImagesButNeverFrameObjects)
     const GifFrameList restored = c.project()->frames;
     for (size_t i = 0; i < live.size(); ++i) {
         EXPECT_NE(restored[i], live[i]);
-        EXPECT_EQ(restored[i]->image.cacheKey(), live[i]->image.cacheKey());
+        EXPECT_EQ(restored[i]->pixels(), live[i]->pixels());
     }
     // A change to a live frame must not reach the redo entry.
     c.project()->frames[0]->delayMs = 999;

@@ -53,7 +53,7 @@ TEST(EditorCrop, OneRectangleCropsFramesOfEverySize)
 {
     EditorController c(mixedSizeProject());
     const GifFrameList frames = c.project()->frames;
-    const std::vector<QImage> originals {frames[0]->image, frames[1]->image, frames[2]->image};
+    const std::vector<QImage> originals {frames[0]->image(), frames[1]->image(), frames[2]->image()};
     c.preview()->resize(232, 196);
 
     c.enterCrop();
@@ -75,10 +75,10 @@ TEST(EditorCrop, OneRectangleCropsFramesOfEverySize)
     c.applyCrop();
     EXPECT_EQ(c.project()->frames, frames);
     for (size_t i = 0; i < frames.size(); ++i)
-        EXPECT_EQ(frames[i]->image, ImageOps::crop(originals[i], pixels)) << i;
-    EXPECT_EQ(frames[0]->image.size(), QSize(60, 50));
-    EXPECT_EQ(frames[1]->image.size(), QSize(20, 20));
-    EXPECT_EQ(frames[2]->image.size(), QSize(20, 16));
+        EXPECT_EQ(frames[i]->image(), ImageOps::crop(originals[i], pixels)) << i;
+    EXPECT_EQ(frames[0]->size(), QSize(60, 50));
+    EXPECT_EQ(frames[1]->size(), QSize(20, 20));
+    EXPECT_EQ(frames[2]->size(), QSize(20, 16));
     EXPECT_FALSE(c.preview()->cropMode());
     EXPECT_TRUE(c.zoomPopup()->isEnabled());
     EXPECT_EQ(c.cropToggleBtn()->text(), QStringLiteral("Crop"));
@@ -86,7 +86,7 @@ TEST(EditorCrop, OneRectangleCropsFramesOfEverySize)
 
     c.undoAction();
     for (size_t i = 0; i < frames.size(); ++i)
-        EXPECT_EQ(c.project()->frames[i]->image.size(), originals[i].size());
+        EXPECT_EQ(c.project()->frames[i]->size(), originals[i].size());
 }
 
 TEST(EditorCrop, ApplyCropLooksDisabledUntilThereIsASelection)
@@ -189,7 +189,7 @@ TEST(EditorResize, ApplyClampsFallsBackAndSkipsTheCurrentSize)
         EXPECT_FALSE(c.resizeSheet()) << row.width;
         EXPECT_EQ(c.undoDepth(), row.recorded ? 1u : 0u) << row.width;
         for (const GifFrameRef &f : c.project()->frames)
-            EXPECT_EQ(f->image.size(), row.expected) << row.width;
+            EXPECT_EQ(f->size(), row.expected) << row.width;
     }
 
     // Frames of different sizes all come out at the one size asked for.
@@ -200,7 +200,7 @@ TEST(EditorResize, ApplyClampsFallsBackAndSkipsTheCurrentSize)
     c.resizeHeight()->setText(QStringLiteral("30"));
     c.applyResize();
     for (const GifFrameRef &f : c.project()->frames)
-        EXPECT_EQ(f->image.size(), QSize(30, 30));
+        EXPECT_EQ(f->size(), QSize(30, 30));
     c.undoAction();
-    EXPECT_EQ(c.project()->frames[2]->image.size(), QSize(20, 16));
+    EXPECT_EQ(c.project()->frames[2]->size(), QSize(20, 16));
 }

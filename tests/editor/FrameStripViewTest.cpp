@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QMouseEvent>
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -159,13 +161,14 @@ TEST(FrameStripView, ThumbnailShowsAnImageReplacedInPlace)
     // Crop and resize swap each frame's image but keep the frame object.
     StripFixture f(1);
     const GifFrameRef frame = f.strip.frames().front();
-    frame->image = QImage(80, 60, QImage::Format_ARGB32_Premultiplied);
-    frame->image.fill(Qt::blue);
+    QImage blue(80, 60, QImage::Format_ARGB32_Premultiplied);
+    blue.fill(Qt::blue);
+    frame->setPixels(StoredFrame::fromImage(blue));
     f.strip.grab();
 
     QImage cropped(40, 30, QImage::Format_ARGB32_Premultiplied);
     cropped.fill(Qt::green);
-    frame->image = cropped;
+    frame->setPixels(StoredFrame::fromImage(cropped));
     const QImage shown = f.strip.grab().toImage();
     const QPoint boxCentre(
         FrameStripView::pad + FrameStripView::boxW / 2, FrameStripView::pad + FrameStripView::boxH / 2);
@@ -174,13 +177,25 @@ TEST(FrameStripView, ThumbnailShowsAnImageReplacedInPlace)
     EXPECT_EQ(f.strip.cachedThumbnailCount(), 1u);
 }
 
-TEST(FrameStripView, ThumbnailsShareTheFramesPixels)
+TEST(FrameStripView, ThumbnailsAreSmallCopies_NotTheFramesPictures)
 {
-    // A long recording must not be held twice: once by the frames, once more
-    // by the strip.
-    StripFixture f(3);
-    f.strip.grab();
-    ASSERT_EQ(f.strip.cachedThumbnailCount(), 3u);
-    for (const GifFrameRef &frame : f.strip.frames())
-        EXPECT_FALSE(frame->image.isDetached());
+    // A long recording must not be held twice: frames read from a frame store
+    // are decoded for their thumbnail, and the strip keeps only what it shows.
+    FrameStripView strip;
+    GifFrameList frames;
+    for (int i = 0; i < 3; ++i) {
+        QImage image(1920, 1080, QImage::Format_ARGB32_Premultiplied);
+        image.fill(QColor(40 * i, 90, 200));
+        frames.push_back(std::make_shared<GifFrame>(image, 60));
+    }
+    strip.setFrames(frames);
+    strip.resize(int(FrameStripView::intrinsicWidth(3)), 94);
+    const QImage shown = strip.grab().toImage();
+    ASSERT_EQ(strip.cachedThumbnailCount(), 3u);
+    const double ratio = strip.devicePixelRatioF();
+    const double box = std::ceil(FrameStripView::boxW * ratio) * std::ceil(FrameStripView::boxH * ratio) * 4;
+    EXPECT_LE(strip.cachedThumbnailBytes(), int64_t(3 * box));
+    const QPoint secondBox(FrameStripView::pad + FrameStripView::pitch + FrameStripView::boxW / 2,
+        FrameStripView::pad + FrameStripView::boxH / 2);
+    EXPECT_EQ(QColor(shown.pixel(secondBox)), QColor(40, 90, 200));
 }

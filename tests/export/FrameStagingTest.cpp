@@ -170,7 +170,7 @@ TEST(FrameStaging, AFailureLeavesNothingBehind)
     const EnvOverride tmp("TMPDIR", temp.path().toLocal8Bit());
     GifProject project = projectWithDelays({60, 60, 60});
     // A null image cannot be written as PNG: the third frame fails.
-    project.frames[2]->image = QImage();
+    project.frames[2]->setPixels(StoredFrame::fromImage(QImage()));
     EXPECT_FALSE(makeFrameDir(project));
     EXPECT_TRUE(entriesOf(temp.path()).isEmpty());
 }

@@ -83,7 +83,7 @@ void expectFramesMatch(const QString &gif, const GifProject &project, double min
     ASSERT_EQ(decoded.size(), qsizetype(project.frames.size()));
     for (qsizetype i = 0; i < decoded.size(); ++i) {
         SCOPED_TRACE(i);
-        EXPECT_GE(psnr(decoded[i], project.frames[size_t(i)]->image), minimumPsnr);
+        EXPECT_GE(psnr(decoded[i], project.frames[size_t(i)]->image()), minimumPsnr);
     }
 }
 
@@ -135,15 +135,15 @@ TEST(BuiltInGif, ManyColoursAreQuantisedWellAndFewColoursKeptExactly)
     // Few colours, repeated and unchanged frames: every pixel must come back
     // exactly, whatever was left transparent.
     GifProjectRef flat = solidProject(5, 40, 30, QColor(10, 20, 30), 60);
-    QImage square = flat->frames[0]->image.copy();
+    QImage square = flat->frames[0]->image().copy();
     for (int y = 5; y < 15; ++y)
         for (int x = 8; x < 20; ++x)
             square.setPixel(x, y, qRgb(250, 40, 40));
-    flat->frames[1]->image = square;
-    flat->frames[2]->image = square;
-    QImage moved = flat->frames[0]->image.copy();
+    flat->frames[1]->setPixels(StoredFrame::fromImage(square));
+    flat->frames[2]->setPixels(StoredFrame::fromImage(square));
+    QImage moved = flat->frames[0]->image().copy();
     moved.setPixel(39, 29, qRgb(0, 255, 0));
-    flat->frames[3]->image = moved;
+    flat->frames[3]->setPixels(StoredFrame::fromImage(moved));
     ASSERT_TRUE(builtIn(*flat, dir.filePath("flat.gif")).ok);
     expectFramesMatch(dir.filePath("flat.gif"), *flat, std::numeric_limits<double>::infinity());
 }
@@ -178,7 +178,7 @@ TEST(BuiltInGif, WhatChangesGetsThePaletteNotTheStillBackgroundAroundIt)
     ASSERT_EQ(decoded.size(), FRAMES);
     for (int i = 0; i < FRAMES; ++i) {
         SCOPED_TRACE(i);
-        const QImage &source = project.frames[size_t(i)]->image;
+        const QImage source = project.frames[size_t(i)]->image();
         for (const QRect patch : {QRect(0, 0, PATCH, PATCH), QRect(W - PATCH, H - PATCH, PATCH, PATCH)})
             EXPECT_GE(psnr(decoded[i].copy(patch), source.copy(patch)), 30);
         EXPECT_GE(psnr(decoded[i], source), 30);
@@ -249,6 +249,24 @@ TEST(BuiltInGif, TransparencyAndMixedSizesAreDrawnWholeOnTheLargestCanvas)
     const ToolOutput dispose = runChecker(QStringLiteral("gifsicle"), {QStringLiteral("--info"), path});
     EXPECT_EQ(dispose.out.count(QLatin1String("disposal background")), 2);
     EXPECT_EQ(dispose.out.count(QLatin1String("transparent")), 2);
+
+    // Frames of one size are read once per pass, taken to be opaque until one
+    // is not: a transparent last frame still makes every frame whole.
+    QImage opaque(30, 20, QImage::Format_ARGB32_Premultiplied);
+    opaque.fill(QColor(0, 0, 200));
+    const GifProject late({std::make_shared<GifFrame>(opaque, 60), std::make_shared<GifFrame>(opaque, 60),
+                              std::make_shared<GifFrame>(big, 60)},
+        15);
+    const QString latePath = dir.filePath("late.gif");
+    ASSERT_TRUE(builtIn(late, latePath).ok);
+    const ToolOutput lateInfo = runChecker(QStringLiteral("gifsicle"), {QStringLiteral("--info"), latePath});
+    EXPECT_EQ(lateInfo.out.count(QLatin1String("disposal background")), 3) << lateInfo.out.toStdString();
+    const QList<QImage> decoded = decodeGifFrames(latePath);
+    ASSERT_EQ(decoded.size(), 3);
+    // The last frame's clear half shows no trace of the blue before it.
+    EXPECT_EQ(QColor(decoded[1].pixel(25, 10)), QColor(0, 0, 200));
+    EXPECT_EQ(QColor(decoded[2].pixel(5, 10)), QColor(0, 0, 200));
+    EXPECT_NE(QColor(decoded[2].pixel(25, 10)), QColor(0, 0, 200));
 }
 
 TEST(BuiltInGif, AnUnwritableDestinationFailsWithAClearMessage)

@@ -1,29 +1,18 @@
 #include "capture/synthetic/SyntheticCaptureBackend.h"
 
 #include "capture/ScreenUtil.h"
+#include "capture/synthetic/SyntheticContent.h"
 
-#include <QPainter>
-
+#include <atomic>
 #include <chrono>
 #include <cmath>
 
 namespace {
 
-QImage paintScene(int width, int height, int64_t index)
-{
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
-    image.fill(QColor(23, 26, 23));
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(199, 255, 0));
-    const double d = std::max(8.0, std::min(width, height) / 4.0);
-    const double phase = double(index % 60) / 60.0;
-    const double x = phase * (width - d);
-    const double y = (height - d) / 2.0 * (1.0 + std::sin(phase * 2.0 * M_PI) * 0.8);
-    painter.drawEllipse(QRectF(x, y, d, d));
-    return image;
-}
+// Frames handed to the engine's queue and not yet taken: beyond this a
+// generated frame is skipped, as a real backend's stream drops the frames a
+// busy consumer cannot take.
+constexpr int queueDepth = 8;
 
 } // namespace
 
@@ -345,7 +334,9 @@ void SyntheticCaptureStream::stopGenerator()
 // it never takes a reference to the stream, so it is never the last holder.
 void SyntheticCaptureStream::generate()
 {
-    const auto interval = std::chrono::duration<double>(1.0 / std::max(m_request.fps, 1));
+    const double seconds = 1.0 / std::max(m_request.fps, 1);
+    const auto interval
+        = std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
     const int width = std::clamp(m_request.pixels.width(), 2, 8192);
     const int height = std::clamp(m_request.pixels.height(), 2, 8192);
     std::optional<int> failAfter;
@@ -357,20 +348,43 @@ void SyntheticCaptureStream::generate()
     }
     if (!clock)
         clock = [] { return monotonicSeconds(); };
+    SyntheticContent content(SyntheticContent::kindFromEnvironment(), QSize(width, height));
+    // Unpaced: a frame as soon as the engine has room for one, stamped as if
+    // the rate had been kept, so a test records minutes of frames in the
+    // time the machine needs to keep them.
+    const bool unpaced = qEnvironmentVariableIntValue("QUILLO_SYNTHETIC_UNPACED") != 0;
+    const double firstTime = clock();
+    const auto inFlight = std::make_shared<std::atomic<int>>(0);
 
-    for (int64_t index = 0;; ++index) {
+    auto next = std::chrono::steady_clock::now() + interval;
+    for (int64_t index = 0;;) {
         {
             std::unique_lock lock(m_mutex);
-            if (m_wake.wait_for(lock, interval, [this] { return m_generatorStop; }))
+            const auto until = unpaced ? std::chrono::steady_clock::now() : next;
+            if (m_wake.wait_until(lock, until, [this] { return m_generatorStop; }))
                 return;
         }
+        // Ticks missed while painting are skipped, not caught up.
+        next = std::max(next + interval, std::chrono::steady_clock::now());
         if (failAfter && index >= *failAfter) {
             fail(SyntheticCaptureBackend::syntheticError(QStringLiteral("stream interrupted")));
             return;
         }
+        if (inFlight->load() >= queueDepth || !m_sink.queue) {
+            if (unpaced) {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait_for(lock, std::chrono::milliseconds(1), [this] { return m_generatorStop; });
+            }
+            continue;
+        }
         CaptureFrame frame;
-        frame.image = paintScene(width, height, index);
-        frame.presentationTime = clock();
-        deliver(std::move(frame));
+        frame.presentationTime = unpaced ? firstTime + double(index) * seconds : clock();
+        frame.image = content.frame(index++);
+        inFlight->fetch_add(1);
+        m_sink.queue->async([onFrame = m_sink.onFrame, frame = std::move(frame), inFlight]() mutable {
+            if (onFrame)
+                onFrame(std::move(frame));
+            inFlight->fetch_sub(1);
+        });
     }
 }

@@ -21,9 +21,12 @@ class SyntheticCaptureStream;
 // on the same kinds of threads as from a real backend: a backend thread
 // ("org.quillo.Quillo.capture.synthetic") and the queue the engine hands over.
 //
-// Two ways to get frames: with `generateFrames` the stream paints a moving
-// ball at the requested rate from start to stop (what QUILLO_CAPTURE_BACKEND
-// =synthetic gives the program); without it, frames come only from
+// Two ways to get frames: with `generateFrames` the stream paints
+// SyntheticContent (a moving ball unless QUILLO_SYNTHETIC_CONTENT names
+// another) at the requested rate from start to stop, skipping a frame while
+// the engine has a few waiting (what QUILLO_CAPTURE_BACKEND=synthetic gives
+// the program), or with QUILLO_SYNTHETIC_UNPACED=1 as fast as the engine
+// takes them, stamped 1 / rate apart; without it, frames come only from
 // SyntheticCaptureStream::deliver(), which tests call.
 //
 // Every member is thread-safe.
