@@ -14,10 +14,12 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
 #include <QThreadPool>
+#include <QTimer>
 
 AppDelegate::AppDelegate(QStringList arguments, QObject *parent)
     : QObject(parent)
@@ -44,12 +46,8 @@ AppDelegate::~AppDelegate()
 void AppDelegate::shutDown()
 {
     Log::write(QStringLiteral("shutting down"));
-    if (engine) {
-        // Its frames cannot outlive the process yet; what matters is that the
-        // capture ends before the display connection does.
-        engine->stop([](const GifProjectRef &) {});
-        engine.reset();
-    }
+    if (engine)
+        keepRecordingForShutdown();
     if (editor)
         editor->cancelExport();
     Tools::stopAllChildren();
@@ -57,6 +55,43 @@ void AppDelegate::shutDown()
     // exit(), not quit(): quit() first offers every window to close, and the
     // editor (unexported frames) or the export's sheet would refuse.
     QCoreApplication::exit(0);
+}
+
+void AppDelegate::keepRecordingForShutdown()
+{
+    // The capture ends before the display connection does, and a recording
+    // with a folder keeps its frames there with an index, as a crash would
+    // leave it but complete: the next start offers it again.
+    const std::shared_ptr<CaptureEngine> stopping = std::move(engine);
+    engine.reset();
+    QEventLoop wait;
+    const auto done = std::make_shared<bool>(false);
+    const QPointer<QEventLoop> waiting(&wait);
+    stopping->stop([done, waiting, store = stopping->store](const GifProjectRef &project) {
+        if (store) {
+            if (project && !project->frames.empty()) {
+                store->saveIndex(project->recordingIndex());
+                const std::optional<StoreError> failed = store->waitForWrites();
+                Log::write(failed ? QStringLiteral("shutdown: the recording could not be kept: ") + failed->message
+                                  : QStringLiteral("shutdown: recording of %1 frames kept in %2")
+                                        .arg(project->frames.size())
+                                        .arg(store->folder()));
+            } else {
+                store->discard();
+            }
+        }
+        *done = true;
+        if (waiting)
+            waiting->quit();
+    });
+    if (*done)
+        return;
+    // The stop step and the assembly take well under a second; a capture
+    // thread stuck in the display server must not hold the program.
+    QTimer::singleShot(10000, &wait, &QEventLoop::quit);
+    wait.exec();
+    if (!*done)
+        Log::write(QStringLiteral("shutdown: the recording was still stopping after 10 s"));
 }
 
 void AppDelegate::finishWork()

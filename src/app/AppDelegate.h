@@ -72,9 +72,10 @@ public:
     std::function<void(const QString &title, const QString &text)> showAlert;
     std::function<void()> showDeniedAlert;
 
-    // A stop signal or the session's end: the recording stops, a running
-    // export is cancelled (its tools stopped, its partial file and staging
-    // removed), and the event loop is asked to end.
+    // A stop signal or the session's end: the recording stops and is kept in
+    // its recording folder, a running export is cancelled (its tools
+    // stopped, its partial file and staging removed), and the event loop is
+    // asked to end.
     void shutDown();
     // After the event loop: waits for exports still unwinding on the pool,
     // so that no tool outlives the program and no staging folder is left.
@@ -89,6 +90,9 @@ public:
     Rect lastRect {0, 0, 640, 420};
 
 private:
+    // shutDown()'s part for a running recording: stops it and waits (at most
+    // ten seconds) until its frames and index are on disk.
+    void keepRecordingForShutdown();
     // The program's makeStore: a new folder under Recordings::root(), or null
     // (with a log line) when it cannot be made.
     static std::shared_ptr<FrameStore> createStore(const RecordingInfo &info);

@@ -1,6 +1,7 @@
 // The built program on a private X server, driven by real X input (xdotool)
 // and watched through screenshots and its log file, as a user would see it.
 #include "capture/X11TestDisplay.h"
+#include "store/FrameStore.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <optional>
 
 namespace {
@@ -694,6 +696,45 @@ TEST_P(RememberingProgram, RegionAndFrameRate_SurviveARestart_AndAMissingScreenF
     file.close();
     launch();
     EXPECT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+}
+
+// A stop signal in the middle of a recording: the program ends as SIGTERM
+// ends it, and the frames recorded so far are in the recording folder, with
+// an index that opens as exactly those frames.
+TEST_P(RememberingProgram, SigtermWhileRecording_KeepsTheFramesInTheRecordingFolder)
+{
+    const xcb_window_t client = display->createWindow({400, 400, 300, 200}, qRgb(40, 90, 200));
+    int tick = 0;
+    const auto animate = [&] { display->setColour(client, (++tick % 2) ? qRgb(40, 90, 200) : qRgb(200, 60, 160)); };
+    launch();
+    ASSERT_EQ(waitForBorder(firstRegion.center(), firstRegion), firstRegion);
+    ASSERT_TRUE(waitForError(QStringLiteral("record key Ctrl+Alt+R: X11 key grab"))) << errors().toStdString();
+    ASSERT_TRUE(xdotool({"key", "ctrl+alt+r"}));
+    ASSERT_TRUE(waitForError(QStringLiteral("first frame"), 10000, animate)) << errors().toStdString();
+    waitForError(QStringLiteral("(never)"), 1500, animate);
+
+    program->terminate();
+    ASSERT_TRUE(program->waitForFinished(15000));
+    readErrors();
+    EXPECT_EQ(program->exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(program->exitCode(), SIGTERM);
+    const QRegularExpression kept(QStringLiteral("shutdown: recording of (\\d+) frames kept in (\\S+)"));
+    const QRegularExpressionMatch match = kept.match(errors());
+    ASSERT_TRUE(match.hasMatch()) << errors().toStdString();
+    const int frames = match.captured(1).toInt();
+    EXPECT_GE(frames, 5);
+    const QString folder = match.captured(2);
+    EXPECT_TRUE(folder.startsWith(state.filePath(QStringLiteral("Quillo/recordings")))) << folder.toStdString();
+
+    const FrameStore::Opened opened = FrameStore::open(folder, {});
+    ASSERT_TRUE(opened.store) << (opened.error ? opened.error->message.toStdString() : std::string());
+    EXPECT_TRUE(opened.exact) << opened.problems.join(QLatin1Char(' ')).toStdString();
+    ASSERT_EQ(int(opened.index.entries.size()), frames);
+    EXPECT_EQ(opened.index.canvas, firstRegion.size());
+    for (const RecordingIndex::Entry &entry : opened.index.entries) {
+        EXPECT_GE(entry.delayMs, 10);
+        EXPECT_EQ(entry.frame->image().size(), firstRegion.size());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Bare, RememberingProgram, ::testing::Values(X11TestDisplay::Desktop::bare),
