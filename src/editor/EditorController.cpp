@@ -269,6 +269,7 @@ void EditorController::refresh()
     }
 
     m_statusLabel->setText(statusText());
+    saveIndexIfChanged();
     scheduleEstimate();
     // The status line is drawn text only. Scripts that drive the program from
     // outside can ask for it in the log after every change; by default it

@@ -25,6 +25,7 @@
 
 class EditorContentView;
 class ExportJob;
+class FrameStore;
 class FramePreviewView;
 class FrameStripView;
 class QComboBox;
@@ -49,6 +50,7 @@ class QWidget;
 //   EditorControllerExport.cpp       the save dialog, progress sheet and export worker
 //   EditorControllerWindow.cpp       the window, its controls and their wiring
 //   EditorControllerKeys.cpp         the keyboard and closing the window
+//   EditorControllerRecording.cpp    the recording folder and the question before quitting
 //   EditorControllerSelfChecks.cpp   the logic and resize-field self-checks
 //   EditorControllerSheetChecks.cpp  the resize-sheet and key-routing checks
 //
@@ -92,6 +94,22 @@ public:
     size_t redoDepth() const { return m_redoStack.size(); }
     // How many times this controller has sounded the beep.
     int beepCount() const { return m_beepCount; }
+
+    // --- the recording folder (EditorControllerRecording.cpp)
+    // The store whose folder keeps this project; the editor saves the project
+    // there after every edit and removes the folder when the window closes
+    // (a new recording replaces it, or the program quits after it was
+    // exported or discarded). Null for a project held in memory.
+    void setRecordingStore(std::shared_ptr<FrameStore> store);
+    const std::shared_ptr<FrameStore> &recordingStore() const { return m_store; }
+    // True until the frames, their delays and the loop count as they are now
+    // have been exported once.
+    bool hasUnexportedChanges() const;
+    // Quit from the menu or Ctrl+Q: with unexported changes it asks first
+    // (Export / Discard / Cancel, Cancel the default). `quit` runs at once,
+    // after a successful export, or never (Cancel, or an export that did not
+    // finish).
+    void askToQuit(std::function<void()> quit);
 
     // --- history
     // Records the present frames; called once by every edit, after its
@@ -322,6 +340,10 @@ private:
     // EditorControllerSelfChecks.cpp
     void resetForSelfCheck(int64_t frameCount);
 
+    // EditorControllerRecording.cpp
+    void saveIndexIfChanged();
+    void discardRecording();
+
     // Declared first so that it is destroyed last: every view below is a child.
     std::unique_ptr<QMainWindow> m_window;
     GifProjectRef m_project;
@@ -367,6 +389,15 @@ private:
     std::shared_ptr<ExportJob> m_exportJob;
     // Its format's extension, which the size estimate follows once it succeeded.
     QString m_exportFormat;
+    // The project the running export writes, and the last one exported.
+    RecordingIndex m_exportingIndex;
+    std::optional<RecordingIndex> m_exportedIndex;
+    // What to do once the running export succeeded (quit, when the user
+    // chose to export before quitting).
+    std::function<void()> m_afterExport;
+    std::shared_ptr<FrameStore> m_store;
+    // The project as last saved to the store's folder.
+    RecordingIndex m_savedIndex;
     QTimer *m_playTimer = nullptr;
     // Set once the user agreed to close (or the window closed): the next
     // close event goes through without asking again.

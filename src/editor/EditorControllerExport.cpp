@@ -151,6 +151,7 @@ void EditorController::runSave(const QString &ext, const QString &filter, Export
             return;
         const QStringList files = dialog->selectedFiles();
         if (result != QDialog::Accepted || files.isEmpty() || files.front().isEmpty()) {
+            self->m_afterExport = nullptr;
             // Without a window manager nobody hands the focus back after a sheet.
             self->m_window->activateWindow();
             return;
@@ -165,6 +166,7 @@ void EditorController::startExport(const QString &path, const QString &ext, Expo
     Log::write(QStringLiteral("export ") + ext + QStringLiteral(" → ") + path);
     cancelEstimate();
     m_exportFormat = ext;
+    m_exportingIndex = m_project->recordingIndex();
     const std::optional<GifExporter::AnimatedFormat> animated = GifExporter::formatFromExtension(ext);
     const QString formatTitle = animated ? GifExporter::formatName(*animated) : ext.toUpper();
 
@@ -240,8 +242,11 @@ void EditorController::cancelExport()
 void EditorController::exportFinished(const QString &path, const ExportResult &result, bool cancelled)
 {
     m_exportJob.reset();
-    if (result.ok)
+    std::function<void()> afterExport = std::exchange(m_afterExport, nullptr);
+    if (result.ok) {
         m_estimateFormat = m_exportFormat;
+        m_exportedIndex = std::exchange(m_exportingIndex, {});
+    }
     scheduleEstimate();
     // The editor takes the keys back only from a sheet that had them: the
     // user may be working in another program while a long export runs.
@@ -264,6 +269,10 @@ void EditorController::exportFinished(const QString &path, const ExportResult &r
         // The notification's "Open Folder" replaces opening the folder after
         // every export; without a notification server the status line says
         // it and the folder opens as it always did.
+        if (afterExport) {
+            postToMain(std::move(afterExport));
+            return;
+        }
         ExportNotice::notify(facts, [self, facts] {
             const QString text = ExportNotice::summary(facts) + QStringLiteral(" · ") + ExportNotice::details(facts);
             Log::write(QStringLiteral("export notice ") + text);

@@ -270,4 +270,5 @@ void EditorController::loopChanged()
         m_project->loopCount = 0;
         break;
     }
+    saveIndexIfChanged();
 }

@@ -179,6 +179,9 @@ void EditorController::windowWillClose()
     m_closed = true;
     stopPlay();
     endResizeSheet();
+    // The user agreed to lose this recording to a new one, or quits after
+    // exporting or discarding it.
+    discardRecording();
     // After the window has finished closing; the shell may drop this
     // controller in it, so the call must not run inside our own frames.
     if (onRecordAgain)

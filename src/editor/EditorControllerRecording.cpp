@@ -1,0 +1,102 @@
+#include "editor/EditorController.h"
+
+#include "base/Log.h"
+#include "editor/EditorStyle.h"
+#include "store/FrameStore.h"
+
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
+
+// The recording folder behind the editor: the project saved there after every
+// edit, so that a crash or a kill loses nothing, and the question before
+// quitting with frames that were never exported.
+
+namespace {
+
+bool sameProject(const GifProject &project, const RecordingIndex &index)
+{
+    if (project.loopCount != index.loopCount || project.frames.size() != index.entries.size())
+        return false;
+    for (size_t i = 0; i < project.frames.size(); ++i) {
+        const GifFrame &frame = *project.frames[i];
+        if (frame.pixels() != index.entries[i].frame || frame.delayMs != index.entries[i].delayMs)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void EditorController::setRecordingStore(std::shared_ptr<FrameStore> store)
+{
+    m_store = std::move(store);
+    if (!m_store)
+        return;
+    // The folder already holds this project (the recording's stop or the
+    // recovery wrote it), unless it was recovered from damaged files: then
+    // what the editor shows becomes the folder's project at once.
+    m_savedIndex = m_project->recordingIndex();
+    m_store->saveIndex(m_savedIndex);
+}
+
+void EditorController::saveIndexIfChanged()
+{
+    if (!m_store || sameProject(*m_project, m_savedIndex))
+        return;
+    m_savedIndex = m_project->recordingIndex();
+    // Returns at once: the store writes it after the frames it names, and a
+    // newer save replaces one still waiting.
+    m_store->saveIndex(m_savedIndex);
+}
+
+bool EditorController::hasUnexportedChanges() const
+{
+    return !m_exportedIndex || !sameProject(*m_project, *m_exportedIndex);
+}
+
+void EditorController::discardRecording()
+{
+    if (!m_store)
+        return;
+    Log::write(QStringLiteral("recording folder removed: ") + m_store->folder());
+    m_store->discard();
+    m_store.reset();
+}
+
+void EditorController::askToQuit(std::function<void()> quit)
+{
+    if (m_closed || !hasUnexportedChanges()) {
+        quit();
+        return;
+    }
+    stopPlay();
+    QMessageBox alert(QMessageBox::Warning, QStringLiteral("Quillo"),
+        QStringLiteral("Export the recording before quitting?"), QMessageBox::NoButton, m_window.get());
+    const QString frames
+        = frameCount() == 1 ? QStringLiteral("1 frame") : QStringLiteral("%1 frames").arg(frameCount());
+    alert.setInformativeText(
+        QStringLiteral("This recording (%1) has changes that were not exported. If you discard it, it is gone.")
+            .arg(frames));
+    QPushButton *exportButton = alert.addButton(QStringLiteral("Export GIF…"), QMessageBox::AcceptRole);
+    QPushButton *discard = alert.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
+    QPushButton *cancel = alert.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    alert.setDefaultButton(cancel);
+    alert.setEscapeButton(cancel);
+    EditorStyle::applyDark(&alert);
+    alert.exec();
+    if (alert.clickedButton() == discard) {
+        Log::write(QStringLiteral("quit: recording discarded"));
+        quit();
+        return;
+    }
+    if (alert.clickedButton() == exportButton) {
+        // Quits once the export has written its file; a cancelled save
+        // dialog or a failed export keeps the editor open.
+        m_afterExport = std::move(quit);
+        exportGIF();
+        return;
+    }
+    Log::write(QStringLiteral("quit: cancelled"));
+    m_window->activateWindow();
+}
