@@ -28,6 +28,7 @@ AppDelegate::AppDelegate(QStringList arguments, QObject *parent)
     , hasScreenRecording(&Permissions::hasScreenRecording)
     , showAlert([](const QString &title, const QString &text) { Alert::show(QMessageBox::Warning, title, text); })
     , showDeniedAlert(&Permissions::showDeniedAlert)
+    , askToRecover(defaultAskToRecover())
     , m_arguments(std::move(arguments))
     , m_remembers(!CommandLine::isSelfTest(m_arguments))
 {
@@ -48,8 +49,13 @@ void AppDelegate::shutDown()
     Log::write(QStringLiteral("shutting down"));
     if (engine)
         keepRecordingForShutdown();
-    if (editor)
+    if (editor) {
         editor->cancelExport();
+        // The editor saved the project after its last edit; it stays in its
+        // folder for the next start to offer.
+        if (const std::shared_ptr<FrameStore> &store = editor->recordingStore())
+            store->waitForWrites();
+    }
     Tools::stopAllChildren();
     rememberFrame();
     // exit(), not quit(): quit() first offers every window to close, and the
@@ -188,6 +194,8 @@ void AppDelegate::dispatch(const LaunchChoice &choice)
     case LaunchMode::EditorSelfTest:
         return runEditor(*this);
     case LaunchMode::Interactive:
-        return showRecorder(lastRect);
+        if (!offerRecovery())
+            showRecorder(lastRect);
+        return;
     }
 }

@@ -6,6 +6,7 @@
 #include "capture/CaptureError.h"
 #include "model/GifProject.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QStringList>
 
@@ -42,7 +43,21 @@ public:
 
     void menuExportGIF();
     void showRecorder(const Rect &rect);
-    void openEditor(const GifProjectRef &project);
+    // `store` is the one whose folder keeps the project, or null.
+    void openEditor(const GifProjectRef &project, std::shared_ptr<FrameStore> store = nullptr);
+
+    // Quit from the menu or Ctrl+Q: an editor with unexported changes asks first.
+    void requestQuit();
+
+    // The interactive start: offers each recording left in the recordings
+    // folder by a run that ended without exporting or discarding it, newest
+    // first, until one is recovered (RecordingRecovery.cpp). True when the
+    // editor opened on one. A folder that cannot be opened is reported and
+    // left alone.
+    bool offerRecovery();
+    enum class RecoverChoice { recover, discard, later };
+    // "Recover the recording of <time> (<n> frames)?"
+    static QString recoveryQuestion(const QDateTime &created, int64_t frameCount);
 
     // REC: a new engine for the frame's region, started 0.12 s later unless a
     // Stop or another REC came first. Does nothing without a recording frame.
@@ -71,6 +86,8 @@ public:
     std::function<bool()> hasScreenRecording;
     std::function<void(const QString &title, const QString &text)> showAlert;
     std::function<void()> showDeniedAlert;
+    // The recovery question and its details; a modal alert by default.
+    std::function<RecoverChoice(const QString &question, const QString &details)> askToRecover;
 
     // A stop signal or the session's end: the recording stops and is kept in
     // its recording folder, a running export is cancelled (its tools
@@ -90,6 +107,7 @@ public:
     Rect lastRect {0, 0, 640, 420};
 
 private:
+    static std::function<RecoverChoice(const QString &, const QString &)> defaultAskToRecover();
     // shutDown()'s part for a running recording: stops it and waits (at most
     // ten seconds) until its frames and index are on disk.
     void keepRecordingForShutdown();

@@ -46,6 +46,7 @@ void AppDelegate::connectMenus()
     };
     connect(m_menus.newRecording, &QAction::triggered, this, onEditor(&EditorController::recordAgain));
     connect(m_menus.exportGif, &QAction::triggered, this, &AppDelegate::menuExportGIF);
+    connect(m_menus.quit, &QAction::triggered, this, &AppDelegate::requestQuit);
     connect(m_menus.exportMp4, &QAction::triggered, this, onEditor(&EditorController::exportMP4Action));
     for (size_t i = 0; i < m_menus.exportAnimated.size(); ++i) {
         connect(m_menus.exportAnimated[i], &QAction::triggered, this, [this, i] {
@@ -69,13 +70,23 @@ void AppDelegate::connectMenus()
     }
 }
 
-void AppDelegate::openEditor(const GifProjectRef &project)
+void AppDelegate::requestQuit()
+{
+    if (!editor) {
+        quitFromFrame();
+        return;
+    }
+    editor->askToQuit([] { QCoreApplication::quit(); });
+}
+
+void AppDelegate::openEditor(const GifProjectRef &project, std::shared_ptr<FrameStore> store)
 {
     if (frame) {
         frame->closeAll();
         frame.reset();
     }
     auto controller = std::make_shared<EditorController>(project);
+    controller->setRecordingStore(std::move(store));
     const QPointer<AppDelegate> self(this);
     controller->onRecordAgain = [self] {
         if (!self)

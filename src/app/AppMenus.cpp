@@ -60,7 +60,6 @@ AppMenus buildAppMenus()
     m.help = new QMenu(QStringLiteral("&Help"));
     m.about = addItem(m.help, QStringLiteral("About Quillo"));
 
-    QObject::connect(m.quit, &QAction::triggered, [] { QCoreApplication::quit(); });
     QObject::connect(m.about, &QAction::triggered,
         [] { QMessageBox::about(QApplication::activeWindow(), QStringLiteral("About Quillo"), aboutText()); });
     return m;

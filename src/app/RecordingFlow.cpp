@@ -146,6 +146,10 @@ void AppDelegate::rememberFrame()
 void AppDelegate::quitFromFrame()
 {
     rememberFrame();
+    // A recording still running is kept, as a stop signal keeps it: the
+    // next start offers it.
+    if (engine)
+        keepRecordingForShutdown();
     QCoreApplication::quit();
 }
 
@@ -281,7 +285,7 @@ void AppDelegate::stopRecording()
         if (recorded) {
             Log::write(QStringLiteral("→ opening editor with ") + QString::number(project->frames.size())
                 + QStringLiteral(" frames"));
-            self->openEditor(project);
+            self->openEditor(project, store);
             // The user did not press Stop: say why the recording is shorter.
             if (endedBy && !isSelfTest()) {
                 Log::write(QStringLiteral("→ recording ended early: ") + endedBy->description());

@@ -15,11 +15,18 @@
 #include "store/Recordings.h"
 #include "support/TestUtil.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -324,4 +331,156 @@ TEST_F(RecordingFlow, ARecordingsFolderThatCannotBeMade_LeavesTheRecordingInMemo
     for (const GifFrameRef &frame : app.editor->project()->frames)
         EXPECT_EQ(frame->pixels()->store(), nullptr);
     EXPECT_TRUE(alerts.empty());
+}
+
+namespace {
+
+// Answers the next modal question with the button titled `choice`, once it is up.
+void answerNextQuestion(const QString &choice)
+{
+    QTimer::singleShot(0, [choice] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        for (QAbstractButton *b : box->buttons()) {
+            if (b->text() == choice)
+                b->click();
+        }
+    });
+}
+
+// The recordings folder of a private state directory, for one test.
+class PrivateState {
+public:
+    PrivateState()
+        : m_before(qgetenv("XDG_STATE_HOME"))
+    {
+        qputenv("XDG_STATE_HOME", m_dir.path().toUtf8());
+    }
+    ~PrivateState() { qputenv("XDG_STATE_HOME", m_before); }
+    PrivateState(const PrivateState &) = delete;
+    PrivateState &operator=(const PrivateState &) = delete;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_before;
+};
+
+} // namespace
+
+// A crash after some edits, the next start, and the ways out of the editor:
+// the folder keeps the last completed edit, the start offers it, and it goes
+// only when the user lets it go.
+TEST_F(RecordingFlow, ARecordingLeftBehind_IsOfferedAtTheNextStart_AndQuitAsksBeforeLosingIt)
+{
+    const PrivateState state;
+    app.makeStore = AppDelegate({QStringLiteral("quillo")}).makeStore;
+    maxFrames = 6;
+    app.startRecording();
+    ASSERT_TRUE(waitUntil([&] { return app.editor != nullptr; }, 10000));
+    EditorController *editor = app.editor.get();
+    const QString folder = editor->recordingStore()->folder();
+    EXPECT_TRUE(folder.startsWith(Recordings::root()));
+    editor->selectFrame(0, Qt::NoModifier);
+    editor->deleteSelected();
+    editor->applyDelay(70, false);
+    editor->loopPopup()->setCurrentIndex(2);
+    editor->loopChanged();
+    EXPECT_FALSE(editor->recordingStore()->waitForWrites());
+    std::vector<uint64_t> ids;
+    for (const GifFrameRef &f : editor->project()->frames)
+        ids.push_back(f->pixels()->id());
+    ASSERT_EQ(ids.size(), 5u);
+
+    // The program dies with the editor open: no window closes, nothing is removed.
+    app.editor.reset();
+    engines.clear();
+    if (app.frame)
+        app.frame->closeAll();
+    ASSERT_TRUE(QFileInfo::exists(folder));
+
+    // Beside it, a folder that cannot be opened: reported, left alone.
+    const QString broken = Recordings::root() + QStringLiteral("/broken");
+    ASSERT_TRUE(QDir().mkpath(broken + QStringLiteral("/index")));
+
+    QStringList questions;
+    std::vector<Alert> startAlerts;
+    AppDelegate::RecoverChoice answer = AppDelegate::RecoverChoice::later;
+    auto restart = [&](std::unique_ptr<AppDelegate> &next) {
+        next = std::make_unique<AppDelegate>(QStringList {QStringLiteral("quillo")});
+        next->askToRecover = [&](const QString &question, const QString &) {
+            questions << question;
+            return answer;
+        };
+        next->showAlert = [&](const QString &title, const QString &text) { startAlerts.push_back({title, text}); };
+        next->applicationDidFinishLaunching();
+    };
+
+    // "Not Now": the recording frame as usual, and the folder stays.
+    std::unique_ptr<AppDelegate> later;
+    restart(later);
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_TRUE(questions[0].startsWith(QStringLiteral("Recover the recording of ")));
+    EXPECT_TRUE(questions[0].endsWith(QStringLiteral(" (5 frames)?"))) << questions[0].toStdString();
+    ASSERT_EQ(startAlerts.size(), 1u);
+    EXPECT_EQ(startAlerts[0].title, QStringLiteral("A recording cannot be recovered"));
+    EXPECT_TRUE(startAlerts[0].text.contains(broken)) << startAlerts[0].text.toStdString();
+    EXPECT_TRUE(later->frame && !later->editor);
+    later->frame->closeAll();
+    later.reset();
+    EXPECT_TRUE(QFileInfo::exists(folder));
+    EXPECT_TRUE(QFileInfo::exists(broken));
+
+    // "Recover": the editor exactly as after the last edit.
+    answer = AppDelegate::RecoverChoice::recover;
+    std::unique_ptr<AppDelegate> next;
+    restart(next);
+    ASSERT_TRUE(next->editor);
+    const GifProjectRef recovered = next->editor->project();
+    ASSERT_EQ(recovered->frames.size(), ids.size());
+    for (size_t i = 0; i < ids.size(); ++i) {
+        EXPECT_EQ(recovered->frames[i]->pixels()->id(), ids[i]) << i;
+        EXPECT_EQ(recovered->frames[i]->delayMs, 70) << i;
+        EXPECT_FALSE(recovered->frames[i]->image().isNull()) << i;
+    }
+    EXPECT_EQ(recovered->loopCount, 3);
+    EXPECT_TRUE(next->editor->hasUnexportedChanges());
+
+    // Quit asks; Cancel keeps the editor and its folder.
+    bool quit = false;
+    answerNextQuestion(QStringLiteral("Cancel"));
+    next->editor->askToQuit([&] { quit = true; });
+    EXPECT_FALSE(quit);
+    EXPECT_TRUE(next->editor->window()->isVisible());
+    // The menu's Quit asks the same question.
+    answerNextQuestion(QStringLiteral("Cancel"));
+    next->menus().quit->trigger();
+    EXPECT_TRUE(next->editor->window()->isVisible());
+
+    // Export before quitting: the file, then the quit; nothing more to ask after.
+    next->editor->encoderPopup()->setCurrentIndex(2);
+    QTemporaryDir out;
+    const QString gif = out.filePath(QStringLiteral("recovered.gif"));
+    answerNextQuestion(QStringLiteral("Export GIF…"));
+    next->editor->askToQuit([&] { quit = true; });
+    ASSERT_TRUE(waitUntil([&] { return next->editor->saveDialog() != nullptr; }));
+    next->editor->saveDialog()->selectFile(gif);
+    static_cast<QDialog *>(next->editor->saveDialog())->accept();
+    ASSERT_TRUE(waitUntil([&] { return quit; }, 20000));
+    EXPECT_TRUE(QFileInfo(gif).size() > 0);
+    EXPECT_FALSE(next->editor->hasUnexportedChanges());
+    // An edit after the export is a change again.
+    next->editor->applyDelay(90, false);
+    EXPECT_TRUE(next->editor->hasUnexportedChanges());
+    answerNextQuestion(QStringLiteral("Discard"));
+    quit = false;
+    next->editor->askToQuit([&] { quit = true; });
+    EXPECT_TRUE(quit);
+    // The quit closes the window, and the folder goes with it.
+    next->editor->window()->close();
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_TRUE(QFileInfo::exists(broken));
+    next->editor.reset();
+    if (next->frame)
+        next->frame->closeAll();
 }

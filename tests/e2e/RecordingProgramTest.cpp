@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -726,15 +727,36 @@ TEST_P(RememberingProgram, SigtermWhileRecording_KeepsTheFramesInTheRecordingFol
     const QString folder = match.captured(2);
     EXPECT_TRUE(folder.startsWith(state.filePath(QStringLiteral("Quillo/recordings")))) << folder.toStdString();
 
-    const FrameStore::Opened opened = FrameStore::open(folder, {});
-    ASSERT_TRUE(opened.store) << (opened.error ? opened.error->message.toStdString() : std::string());
-    EXPECT_TRUE(opened.exact) << opened.problems.join(QLatin1Char(' ')).toStdString();
-    ASSERT_EQ(int(opened.index.entries.size()), frames);
-    EXPECT_EQ(opened.index.canvas, firstRegion.size());
-    for (const RecordingIndex::Entry &entry : opened.index.entries) {
-        EXPECT_GE(entry.delayMs, 10);
-        EXPECT_EQ(entry.frame->image().size(), firstRegion.size());
+    {
+        const FrameStore::Opened opened = FrameStore::open(folder, {});
+        ASSERT_TRUE(opened.store) << (opened.error ? opened.error->message.toStdString() : std::string());
+        EXPECT_TRUE(opened.exact) << opened.problems.join(QLatin1Char(' ')).toStdString();
+        ASSERT_EQ(int(opened.index.entries.size()), frames);
+        EXPECT_EQ(opened.index.canvas, firstRegion.size());
+        for (const RecordingIndex::Entry &entry : opened.index.entries) {
+            EXPECT_GE(entry.delayMs, 10);
+            EXPECT_EQ(entry.frame->image().size(), firstRegion.size());
+        }
     }
+
+    // The next start offers it; Return takes the default, Recover, and the
+    // editor opens on every frame. Quit then asks, and Escape keeps the editor.
+    launch();
+    const QString offered = QStringLiteral("recovery: offered %1 (%2 frames)").arg(folder).arg(frames);
+    ASSERT_TRUE(waitForError(offered)) << errors().toStdString();
+    QThread::msleep(500);
+    ASSERT_TRUE(xdotool({"key", "Return"}));
+    ASSERT_TRUE(waitForError(QStringLiteral("recovery: opening editor with %1 frames").arg(frames)))
+        << errors().toStdString();
+    QThread::msleep(800);
+    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    QThread::msleep(800);
+    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    ASSERT_TRUE(waitForError(QStringLiteral("quit: cancelled"))) << errors().toStdString();
+    EXPECT_EQ(program->state(), QProcess::Running);
+    program->kill();
+    program->waitForFinished(5000);
+    EXPECT_TRUE(QFileInfo::exists(folder));
 }
 
 INSTANTIATE_TEST_SUITE_P(Bare, RememberingProgram, ::testing::Values(X11TestDisplay::Desktop::bare),
