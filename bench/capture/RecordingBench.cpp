@@ -3,7 +3,9 @@
 // recording, and the resident memory each kept frame adds. A window inside the
 // region changes colour every few milliseconds, so every grab finds a new
 // picture, and a second window is excluded as the recording frame's own
-// windows are. Prints one JSON object per region size.
+// windows are. Each size is recorded twice: with the frames held in memory,
+// and kept in a frame store in a temporary folder as the program keeps them.
+// Prints one JSON object per recording.
 //
 //   xvfb-run -a -s "-screen 0 1280x1024x24" ./recording_bench [seconds]
 #include "BenchSupport.h"
@@ -12,9 +14,12 @@
 #include "capture/CaptureEngine.h"
 #include "capture/ScreenUtil.h"
 #include "capture/x11/X11CaptureBackend.h"
+#include "store/FrameStore.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QTemporaryDir>
 
 #include <xcb/xcb.h>
 
@@ -106,8 +111,9 @@ private:
     std::thread m_thread;
 };
 
-// Records the top-left w x h pixels for `seconds` and prints the figures.
-bool record(Scene &scene, int w, int h, double seconds)
+// Records the top-left w x h pixels for `seconds` and prints the figures;
+// with `store`, the frames go to a frame store under a temporary folder.
+bool record(Scene &scene, int w, int h, double seconds, bool store)
 {
     // QUILLO_CAPTURE_BACKEND=portal records the same scene through the
     // desktop's ScreenCast portal (run inside a Wayland session, whose
@@ -121,6 +127,19 @@ bool record(Scene &scene, int w, int h, double seconds)
     engine->excludedWindowNumbers = {int64_t(scene.excluded)};
     int64_t kept = 0;
     engine->onFrame = [&kept](int64_t n) { kept = n; };
+    QTemporaryDir storeRoot;
+    if (store) {
+        RecordingInfo info;
+        info.fps = engine->fps;
+        info.created = QDateTime::currentDateTime();
+        FrameStore::Options options;
+        options.root = storeRoot.path();
+        engine->store = FrameStore::create(info, options).store;
+        if (!engine->store) {
+            std::fprintf(stderr, "recording_bench: no frame store under %s\n", qPrintable(storeRoot.path()));
+            return false;
+        }
+    }
     const ScreenInfo screen
         = ScreenUtil::mainScreen().value_or(ScreenInfo {QStringLiteral("screen"), {0, 0, 1280, double(SCREEN_H)}, 1.0});
     // The top-left w x h points, where the scene is.
@@ -156,6 +175,9 @@ bool record(Scene &scene, int w, int h, double seconds)
         stopped = true;
     });
     BenchSupport::spinUntil([&] { return stopped; }, 20000);
+    // Every frame on disk: the store's work is part of the recording's.
+    if (engine->store)
+        engine->store->waitForWrites();
     const double elapsed = double(timer.nsecsElapsed()) / 1e9;
     scene.stopAnimating();
     const double cpu = BenchSupport::cpuSeconds(RUSAGE_SELF) - cpuBefore - scene.animatorCpu;
@@ -170,13 +192,17 @@ bool record(Scene &scene, int w, int h, double seconds)
     // Frames counted while the clock ran; the delays cannot tell, being
     // rounded to whole milliseconds (16.67 ms becomes 17).
     const double fps = double(countAtStop - countAtStart) / window;
-    std::printf("{\"size\": \"%dx%d\", \"requested_fps\": 60, \"seconds\": %.3f, \"frames\": %.0f, \"fps\": %.2f, "
+    std::printf("{\"size\": \"%dx%d\", \"store\": %s, \"requested_fps\": 60, \"seconds\": %.3f, \"frames\": %.0f, "
+                "\"fps\": %.2f, "
                 "\"cpu_per_second\": %.3f, \"x_server_cpu_per_second\": %.3f, \"rss_growth_bytes\": %.0f, "
                 "\"rss_per_frame_bytes\": %.0f, "
                 "\"frame_bytes\": %d}\n",
-        w, h, elapsed, frames, fps, cpu / elapsed, serverCpu / elapsed, rssAfter - rssBefore,
+        w, h, store ? "true" : "false", elapsed, frames, fps, cpu / elapsed, serverCpu / elapsed, rssAfter - rssBefore,
         (rssAfter - rssBefore) / frames, w * h * 4);
     std::fflush(stdout);
+    project.reset();
+    if (engine->store)
+        engine->store->discard();
     return true;
 }
 
@@ -191,9 +217,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "recording_bench: needs an X display with a 24-bit screen of at least 1280x840\n");
         return 1;
     }
-    for (const QSize size : {QSize(640, 420), QSize(1280, 840)}) {
-        if (!record(scene, size.width(), size.height(), seconds))
-            return 1;
+    for (const bool store : {false, true}) {
+        for (const QSize size : {QSize(640, 420), QSize(1280, 840)}) {
+            if (!record(scene, size.width(), size.height(), seconds, store))
+                return 1;
+        }
     }
     return 0;
 }

@@ -288,16 +288,17 @@ def capture_rows(results, memory):
                 if not line.strip():
                     continue
                 r = json.loads(line)
-                rows.append(["capture", r["size"], f"{prefix}recording, {r['requested_fps']} fps requested, "
+                kept = "frame store, " if r.get("store") else ""
+                rows.append(["capture", r["size"], f"{prefix}{kept}recording, {r['requested_fps']} fps requested, "
                              f"{r['seconds']:.1f} s", "", f"{r['fps']:.1f} frames/s kept ({int(r['frames'])})",
                              "", f"{r['fps'] / r['requested_fps'] * 100:.0f}% of requested"])
                 server = r.get("x_server_cpu_per_second", -1) if not prefix else -1
-                rows.append(["capture", r["size"], f"{prefix}CPU per second of recording", "",
+                rows.append(["capture", r["size"], f"{prefix}{kept}CPU per second of recording", "",
                              f"{r['cpu_per_second']:.3f} CPU s/s" +
                              (f" (+ {server:.3f} in the X server)" if server >= 0 else ""), "", ""])
                 if prefix:
                     continue
-                memory.append(["editing", r["size"], "memory per kept frame (resident growth / frames)", "",
+                memory.append(["editing", r["size"], f"{kept}memory per kept frame (resident growth / frames)", "",
                              fmt_bytes(r["rss_per_frame_bytes"]), "",
                              f"{r['rss_per_frame_bytes'] / r['frame_bytes']:.2f}× the frame's pixel bytes"])
     time_path = os.path.join(results, "recording.time")
