@@ -192,6 +192,7 @@ void EditorDocument::applyRestored(HistoryEntry entry)
     else
         m_selected.clear();
     m_anchor = m_current;
+    changed();
 }
 
 void EditorDocument::reset(GifFrameList frames)
@@ -202,6 +203,7 @@ void EditorDocument::reset(GifFrameList frames)
     m_undoStack.clear();
     m_redoStack.clear();
     setSingleSelection(0);
+    changed();
 }
 
 // --- deletion, trimming, order
@@ -221,6 +223,7 @@ bool EditorDocument::deleteSelected()
             kept.push_back(std::move(m_project->frames[size_t(i)]));
     m_project->frames = std::move(kept);
     setSingleSelection(std::max<int64_t>(std::min(m_current, frameCount() - 1), 0));
+    changed();
     return true;
 }
 
@@ -232,6 +235,7 @@ bool EditorDocument::trimBefore()
     auto &frames = m_project->frames;
     frames.erase(frames.begin(), frames.begin() + m_current);
     setSingleSelection(0);
+    changed();
     return true;
 }
 
@@ -243,6 +247,7 @@ bool EditorDocument::trimAfter()
     auto &frames = m_project->frames;
     frames.erase(frames.begin() + m_current + 1, frames.end());
     setSingleSelection(m_current);
+    changed();
     return true;
 }
 
@@ -254,6 +259,7 @@ bool EditorDocument::reverse()
     pushUndo();
     std::reverse(m_project->frames.begin(), m_project->frames.end());
     setSingleSelection(count - 1 - m_current);
+    changed();
     return true;
 }
 
@@ -301,6 +307,7 @@ void EditorDocument::moveSelectionTo(const std::vector<int64_t> &selection, int6
     for (int64_t i = start; i < start + int64_t(selection.size()); ++i)
         m_selected.insert(i);
     m_current = m_anchor = start;
+    changed();
 }
 
 // --- delays, speed, loop
@@ -325,6 +332,7 @@ bool EditorDocument::applyDelay(int64_t delayMs, bool toSelectionOnly)
         m_baseDelay[frame] = value;
     }
     m_speedFactor = 1.0;
+    changed();
     return true;
 }
 
@@ -338,6 +346,7 @@ bool EditorDocument::setSpeed(double factor)
         const int64_t base = baseDelay(frame).value_or(frame->delayMs);
         frame->delayMs = std::max(roundHalfAwayToInt(double(base) / factor), minDelayMs);
     }
+    changed();
     return true;
 }
 
@@ -346,6 +355,7 @@ bool EditorDocument::setLoopCount(int64_t loopCount)
     if (m_project->loopCount == loopCount)
         return false;
     m_project->loopCount = loopCount;
+    changed();
     return true;
 }
 
@@ -359,5 +369,6 @@ bool EditorDocument::replacePixels(const std::function<QImage(const QImage &)> &
     pushUndo();
     for (size_t i = 0; i < m_project->frames.size(); ++i)
         m_project->frames[i]->setPixels((*pixels)[i]);
+    changed();
     return true;
 }

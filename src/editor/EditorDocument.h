@@ -21,6 +21,11 @@
 // that returns false changed nothing and recorded nothing, so the caller can
 // beep. Every edit that acts is one undo step.
 //
+// revision() goes up whenever the frames, their delays or the loop count
+// change (selection and navigation leave it), so a caller can tell whether
+// there is something new to save. Changes made straight through project()
+// are not seen by it.
+//
 // GUI thread only, like the project it holds.
 class EditorDocument {
 public:
@@ -58,6 +63,7 @@ public:
     std::optional<int64_t> baseDelay(const GifFrameRef &frame) const;
     size_t undoDepth() const { return m_undoStack.size(); }
     size_t redoDepth() const { return m_redoStack.size(); }
+    uint64_t revision() const { return m_revision; }
 
     // --- selection and navigation
     // A click on a frame: Shift extends from the anchor (and wins over
@@ -129,6 +135,7 @@ private:
     // Moves the (valid, sorted) selection as one block to `target`, records it
     // and selects the moved frames.
     void moveSelectionTo(const std::vector<int64_t> &selection, int64_t target);
+    void changed() { ++m_revision; }
 
     GifProjectRef m_project;
     int64_t m_current = 0;
@@ -143,4 +150,6 @@ private:
 
     std::vector<HistoryEntry> m_undoStack;
     std::vector<HistoryEntry> m_redoStack;
+
+    uint64_t m_revision = 0;
 };
