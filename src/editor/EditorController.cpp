@@ -21,7 +21,7 @@
 EditorController::EditorController(GifProjectRef project, QObject *parent)
     : QObject(parent)
     , m_window(std::make_unique<QMainWindow>())
-    , m_project(project ? std::move(project) : std::make_shared<GifProject>(GifFrameList {}, 0))
+    , m_doc(std::move(project))
 {
     m_window->resize(1000, 680);
     m_window->setWindowTitle(QStringLiteral("Quillo — Editor"));
@@ -32,11 +32,10 @@ EditorController::EditorController(GifProjectRef project, QObject *parent)
         m_window->move(frame.topLeft());
     }
 
-    rebuildBaseDelays();
     buildUI();
 
     int loopIndex = 0;
-    switch (m_project->loopCount) {
+    switch (m_doc.project()->loopCount) {
     case 1:
         loopIndex = 1;
         break;
@@ -73,118 +72,47 @@ void EditorController::beep()
     QApplication::beep();
 }
 
-std::optional<int64_t> EditorController::baseDelay(const GifFrameRef &frame) const
-{
-    const auto it = m_baseDelay.find(frame);
-    if (it == m_baseDelay.end())
-        return std::nullopt;
-    return it->second;
-}
-
-void EditorController::rebuildBaseDelays()
-{
-    m_baseDelay.clear();
-    for (const GifFrameRef &frame : m_project->frames)
-        m_baseDelay[frame] = frame->delayMs;
-}
-
 // --- history
-
-EditorController::HistoryEntry EditorController::historyEntry() const
-{
-    HistoryEntry entry {m_project->snapshot(), {}, m_speedFactor};
-    entry.baseDelays.reserve(m_project->frames.size());
-    for (const GifFrameRef &frame : m_project->frames)
-        entry.baseDelays.push_back(baseDelay(frame).value_or(frame->delayMs));
-    return entry;
-}
-
-void EditorController::pushUndo()
-{
-    m_undoStack.push_back(historyEntry());
-    if (m_undoStack.size() > maxUndo)
-        m_undoStack.erase(m_undoStack.begin());
-    m_redoStack.clear();
-}
 
 void EditorController::undoAction()
 {
-    if (m_undoStack.empty()) {
+    if (!m_doc.undo()) {
         beep();
         return;
     }
-    HistoryEntry entry = std::move(m_undoStack.back());
-    m_undoStack.pop_back();
-    // The way back is not capped: it can never outgrow the undo history.
-    m_redoStack.push_back(historyEntry());
-    applyRestored(std::move(entry));
+    showSpeed();
+    refresh();
 }
 
 void EditorController::redoAction()
 {
-    if (m_redoStack.empty()) {
+    if (!m_doc.redo()) {
         beep();
         return;
     }
-    HistoryEntry entry = std::move(m_redoStack.back());
-    m_redoStack.pop_back();
-    m_undoStack.push_back(historyEntry());
-    applyRestored(std::move(entry));
+    showSpeed();
+    refresh();
 }
 
 void EditorController::applyRestored(HistoryEntry entry)
 {
-    m_project->restore(std::move(entry.frames));
-    rebuildBaseDelays();
-    if (entry.baseDelays.size() == m_project->frames.size()) {
-        for (size_t i = 0; i < entry.baseDelays.size(); ++i)
-            m_baseDelay[m_project->frames[i]] = entry.baseDelays[i];
-    }
-    m_speedFactor = entry.speedFactor;
+    m_doc.applyRestored(std::move(entry));
     showSpeed();
-    m_current = std::min(m_current, std::max<int64_t>(frameCount() - 1, 0));
-    if (frameCount() > 0)
-        m_selected = {m_current};
-    else
-        m_selected.clear();
-    m_anchor = m_current;
     refresh();
 }
 
 // --- selection
 
-void EditorController::setSingleSelection(int64_t index)
-{
-    m_current = index;
-    m_selected = {index};
-    m_anchor = index;
-}
-
 void EditorController::scrollToCurrent()
 {
-    m_strip->scrollTo(m_current);
+    m_strip->scrollTo(m_doc.current());
 }
 
 void EditorController::selectFrame(int64_t index, Qt::KeyboardModifiers modifiers)
 {
     stopPlay();
-    if (index < 0 || index >= frameCount())
+    if (!m_doc.select(index, modifiers))
         return;
-    if (modifiers & Qt::ShiftModifier) {
-        m_selected.clear();
-        for (int64_t i = std::min(m_anchor, index); i <= std::max(m_anchor, index); ++i)
-            m_selected.insert(i);
-    } else if (modifiers & Qt::ControlModifier) {
-        if (!m_selected.erase(index))
-            m_selected.insert(index);
-        m_anchor = index;
-    } else {
-        m_selected = {index};
-        m_anchor = index;
-    }
-    if (m_selected.empty())
-        m_selected = {index};
-    m_current = index;
     refresh();
     scrollToCurrent();
 }
@@ -192,7 +120,7 @@ void EditorController::selectFrame(int64_t index, Qt::KeyboardModifiers modifier
 void EditorController::goFirst()
 {
     stopPlay();
-    setSingleSelection(0);
+    m_doc.selectFirst();
     refresh();
     scrollToCurrent();
 }
@@ -200,7 +128,7 @@ void EditorController::goFirst()
 void EditorController::goLast()
 {
     stopPlay();
-    setSingleSelection(std::max<int64_t>(frameCount() - 1, 0));
+    m_doc.selectLast();
     refresh();
     scrollToCurrent();
 }
@@ -208,7 +136,7 @@ void EditorController::goLast()
 void EditorController::goPrev()
 {
     stopPlay();
-    setSingleSelection(std::max<int64_t>(m_current - 1, 0));
+    m_doc.selectPrev();
     refresh();
     scrollToCurrent();
 }
@@ -216,8 +144,7 @@ void EditorController::goPrev()
 void EditorController::goNext()
 {
     stopPlay();
-    // Kept at 0 for an empty project, where "count - 1" would be -1.
-    setSingleSelection(std::max<int64_t>(std::min(m_current + 1, frameCount() - 1), 0));
+    m_doc.selectNext();
     refresh();
     scrollToCurrent();
 }
@@ -225,10 +152,7 @@ void EditorController::goNext()
 void EditorController::selectAll()
 {
     stopPlay();
-    m_selected.clear();
-    for (int64_t i = 0; i < frameCount(); ++i)
-        m_selected.insert(i);
-    m_anchor = 0;
+    m_doc.selectAll();
     refresh();
 }
 
@@ -236,32 +160,35 @@ void EditorController::selectAll()
 
 QString EditorController::statusText() const
 {
-    const Size canvas = m_project->canvasSize();
-    const int64_t delay = frameCount() > 0 ? m_project->frames[size_t(m_current)]->delayMs : 0;
+    const GifProject &project = *m_doc.project();
+    const int64_t current = m_doc.current();
+    const int64_t delay = frameCount() > 0 ? project.frames[size_t(current)]->delayMs : 0;
+    const Size canvas = project.canvasSize();
     return QString::asprintf("Frame %lld / %lld   ·   %.0f×%.0f   ·   total %.2fs   ·   delay %lldms",
-        static_cast<long long>(m_current + 1), static_cast<long long>(frameCount()), canvas.width, canvas.height,
-        double(m_project->totalDurationMs()) / 1000.0, static_cast<long long>(delay));
+        static_cast<long long>(current + 1), static_cast<long long>(frameCount()), canvas.width, canvas.height,
+        double(project.totalDurationMs()) / 1000.0, static_cast<long long>(delay));
 }
 
 void EditorController::refresh()
 {
     const int64_t count = frameCount();
-    if (count > 0) {
-        m_current = std::clamp<int64_t>(m_current, 0, count - 1);
-        m_preview->setImage(m_project->frames[size_t(m_current)]->image());
-    } else {
-        m_current = 0;
+    // Frames changed straight through project() can leave the current frame behind.
+    m_doc.setCurrent(m_doc.current());
+    const int64_t current = m_doc.current();
+    const GifFrameList &frames = m_doc.project()->frames;
+    if (count > 0)
+        m_preview->setImage(frames[size_t(current)]->image());
+    else
         m_preview->setImage(QImage());
-    }
 
-    m_strip->setFrames(m_project->frames);
-    m_strip->setCurrent(m_current);
-    m_strip->setSelected(m_selected);
+    m_strip->setFrames(frames);
+    m_strip->setCurrent(current);
+    m_strip->setSelected(m_doc.selected());
     const int contentHeight = m_stripScroll->viewport()->height();
     m_strip->resize(int(std::max<int64_t>(count, 1) * FrameStripView::pitch + 16), std::max(contentHeight, 94));
 
     if (count > 0) {
-        const int64_t delay = m_project->frames[size_t(m_current)]->delayMs;
+        const int64_t delay = frames[size_t(current)]->delayMs;
         m_delayField->setText(QString::number(delay));
         // Programmatic values must not run the stepper's action.
         const QSignalBlocker block(m_delayStepper);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "editor/EditorDocument.h"
 #include "export/AnimatedFormats.h"
 #include "export/ExportResult.h"
 #include "export/GifEncoder.h"
@@ -17,7 +18,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -38,12 +38,15 @@ class QSpinBox;
 class QTimer;
 class QWidget;
 
-// The one object behind the editor window: it owns the project while the
-// window is open, the current frame and the selection, the undo history, the
-// base delays behind the speed control, and the window with its controls.
+// The editor window with its controls, views, sheets, playback and export.
+// What is being edited lives in its EditorDocument (the project, the current
+// frame and the selection, the base delays behind the speed control and the
+// undo history); the controller turns the user's actions into the document's
+// operations and redraws from it.
 //
 // The source is split by concern:
-//   EditorController.cpp             construction, state, selection, history, refresh
+//   EditorDocument.cpp               the document: selection, history, the frame operations
+//   EditorController.cpp             construction, selection and history forwards, refresh
 //   EditorControllerFrameOps.cpp     delete, trim, reverse, move, shift, delay, speed, loop
 //   EditorControllerResizeCrop.cpp   crop mode, "Apply Crop", the resize sheet and its fields
 //   EditorControllerPlayback.cpp     playback forwards and backwards
@@ -63,7 +66,7 @@ class EditorController : public QObject {
 
 public:
     // The number of undo entries kept after an edit is recorded.
-    static constexpr size_t maxUndo = 50;
+    static constexpr size_t maxUndo = EditorDocument::maxUndo;
 
     // Builds the window and its controls at once; show() opens it.
     explicit EditorController(GifProjectRef project, QObject *parent = nullptr);
@@ -80,18 +83,20 @@ public:
     // Called on a later turn of the event loop after the window has closed.
     std::function<void()> onRecordAgain;
 
-    // --- state
-    const GifProjectRef &project() const { return m_project; }
-    int64_t current() const { return m_current; }
-    const std::set<int64_t> &selected() const { return m_selected; }
-    int64_t anchor() const { return m_anchor; }
-    double speedFactor() const { return m_speedFactor; }
+    // --- state: the document's, forwarded, and the playback's own
+    EditorDocument &document() { return m_doc; }
+    const EditorDocument &document() const { return m_doc; }
+    const GifProjectRef &project() const { return m_doc.project(); }
+    int64_t current() const { return m_doc.current(); }
+    const std::set<int64_t> &selected() const { return m_doc.selected(); }
+    int64_t anchor() const { return m_doc.anchor(); }
+    double speedFactor() const { return m_doc.speedFactor(); }
     bool isPlaying() const { return m_isPlaying; }
     int64_t playDirection() const { return m_playDirection; }
     // The un-scaled delay recorded for this frame object, if any.
-    std::optional<int64_t> baseDelay(const GifFrameRef &frame) const;
-    size_t undoDepth() const { return m_undoStack.size(); }
-    size_t redoDepth() const { return m_redoStack.size(); }
+    std::optional<int64_t> baseDelay(const GifFrameRef &frame) const { return m_doc.baseDelay(frame); }
+    size_t undoDepth() const { return m_doc.undoDepth(); }
+    size_t redoDepth() const { return m_doc.redoDepth(); }
     // How many times this controller has sounded the beep.
     int beepCount() const { return m_beepCount; }
 
@@ -111,28 +116,18 @@ public:
     // finish).
     void askToQuit(std::function<void()> quit);
 
-    // --- history
-    // Records the present frames; called once by every edit, after its
-    // preconditions passed and before it changes anything.
-    void pushUndo();
+    // --- history (the document's; these beep and redraw)
+    void pushUndo() { m_doc.pushUndo(); }
     void undoAction();
     void redoAction();
-    // One step of the history: the frames, and the speed in force with the
-    // un-scaled delays behind it (one per frame, in order), so that after an
-    // undo the Speed pop-up shows the speed of the restored delays and a new
-    // speed still scales the delays it was recorded from.
-    struct HistoryEntry {
-        GifFrameList frames;
-        std::vector<int64_t> baseDelays;
-        double speedFactor = 1.0;
-    };
+    using HistoryEntry = EditorDocument::HistoryEntry;
+    // Restores the entry and shows it, the Speed pop-up included.
     void applyRestored(HistoryEntry entry);
     // Pushes the stored state into the views; records nothing.
     void refresh();
 
     // --- selection and navigation
-    // A click on the strip. Shift extends from the anchor (and wins over
-    // Control, which stands in for Command and toggles one frame).
+    // A click on the strip (EditorDocument::select). Stops playback.
     void selectFrame(int64_t index, Qt::KeyboardModifiers modifiers);
     void goFirst();
     void goLast();
@@ -287,10 +282,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // EditorControllerFrameOps.cpp: moves the (valid, sorted) selection as one
-    // block to `target`, records it and selects the moved frames.
-    void moveSelectionTo(const std::vector<int64_t> &selection, int64_t target);
-
     // EditorControllerWindow.cpp
     void buildUI();
     void syncPlayButtons();
@@ -325,17 +316,11 @@ private:
 
     // EditorController.cpp
     void beep();
-    void rebuildBaseDelays();
-    HistoryEntry historyEntry() const;
-    void setSingleSelection(int64_t index);
     void scrollToCurrent();
-    int64_t frameCount() const { return int64_t(m_project->frames.size()); }
+    int64_t frameCount() const { return m_doc.frameCount(); }
 
     // EditorControllerResizeCrop.cpp
     void endResizeSheet();
-    // Gives every frame what `op` makes of its picture, behind one undo step;
-    // false (nothing changed) when the frame store failed.
-    bool replacePixels(const std::function<QImage(const QImage &)> &op);
 
     // EditorControllerSelfChecks.cpp
     void resetForSelfCheck(int64_t frameCount);
@@ -346,7 +331,7 @@ private:
 
     // Declared first so that it is destroyed last: every view below is a child.
     std::unique_ptr<QMainWindow> m_window;
-    GifProjectRef m_project;
+    EditorDocument m_doc;
 
     EditorContentView *m_content = nullptr;
     FramePreviewView *m_preview = nullptr;
@@ -407,19 +392,7 @@ private:
     int64_t m_lastGoodW = 1;
     int64_t m_lastGoodH = 1;
 
-    int64_t m_current = 0;
-    std::set<int64_t> m_selected {0};
-    int64_t m_anchor = 0;
     bool m_isPlaying = false;
-
-    // Keyed by frame object: the owner-based order of weak_ptr is exact
-    // identity, and an entry of a frame that has left keeps its key distinct
-    // from any frame made later.
-    std::map<std::weak_ptr<GifFrame>, int64_t, std::owner_less<std::weak_ptr<GifFrame>>> m_baseDelay;
-    double m_speedFactor = 1.0;
-
-    std::vector<HistoryEntry> m_undoStack;
-    std::vector<HistoryEntry> m_redoStack;
 
     int m_beepCount = 0;
 };

@@ -50,8 +50,8 @@ QString EditorController::estimateKey() const
     // What the file's size depends on: the path, its settings, the pictures
     // and their delays. A selection or a playback step changes none of it.
     QString key = m_estimateFormat + QLatin1Char('/') + QString::number(rawValue(chosenQuality())) + QLatin1Char('/')
-        + rawValue(chosenEncoder()) + QLatin1Char('/') + QString::number(m_project->loopCount);
-    for (const GifFrameRef &frame : m_project->frames)
+        + rawValue(chosenEncoder()) + QLatin1Char('/') + QString::number(project()->loopCount);
+    for (const GifFrameRef &frame : project()->frames)
         key += QLatin1Char(' ') + QString::number(quintptr(frame->pixels().get()), 36) + QLatin1Char(':')
             + QString::number(frame->delayMs);
     return key;
@@ -100,7 +100,7 @@ void EditorController::startEstimate()
 
     auto job = std::make_shared<ExportJob>();
     m_estimateJob = job;
-    SizeEstimate::Samples samples = SizeEstimate::takeSamples(*m_project, SizeEstimate::shapeFor(m_estimateFormat));
+    SizeEstimate::Samples samples = SizeEstimate::takeSamples(*project(), SizeEstimate::shapeFor(m_estimateFormat));
     const size_t sampled = samples.plan.runs.size();
     const bool whole = samples.plan.whole;
     const QString extension = m_estimateFormat;

@@ -65,8 +65,8 @@ void EditorController::exportGIF()
     }
     const GifEncoder encoder = chosenEncoder();
     const GifQuality quality = chosenQuality();
-    const int64_t loopCount = m_project->loopCount;
-    const GifProjectRef project = m_project;
+    const int64_t loopCount = m_doc.project()->loopCount;
+    const GifProjectRef project = m_doc.project();
     runSave(QStringLiteral("gif"), QStringLiteral("GIF image (*.gif)"),
         [project, encoder, quality, loopCount](const QString &path, ExportJob &job) {
             return GifExporter::exportGif(*project, path, ExportOptions(encoder, quality, loopCount), &job);
@@ -80,7 +80,7 @@ void EditorController::exportMP4Action()
         return;
     }
     const GifQuality quality = chosenQuality();
-    const GifProjectRef project = m_project;
+    const GifProjectRef project = m_doc.project();
     runSave(QStringLiteral("mp4"), QStringLiteral("MPEG-4 movie (*.mp4)"),
         [project, quality](
             const QString &path, ExportJob &job) { return GifExporter::exportMP4(*project, path, quality, &job); });
@@ -93,8 +93,8 @@ void EditorController::exportAnimatedAction(GifExporter::AnimatedFormat format)
         return;
     }
     const GifQuality quality = chosenQuality();
-    const int64_t loopCount = m_project->loopCount;
-    const GifProjectRef project = m_project;
+    const int64_t loopCount = m_doc.project()->loopCount;
+    const GifProjectRef project = m_doc.project();
     runSave(GifExporter::fileExtension(format), GifExporter::saveFilter(format),
         [format, project, quality, loopCount](const QString &path, ExportJob &job) {
             return GifExporter::exportAnimated(format, *project, path, quality, loopCount, &job);
@@ -166,7 +166,7 @@ void EditorController::startExport(const QString &path, const QString &ext, Expo
     Log::write(QStringLiteral("export ") + ext + QStringLiteral(" → ") + path);
     cancelEstimate();
     m_exportFormat = ext;
-    m_exportingIndex = m_project->recordingIndex();
+    m_exportingIndex = m_doc.project()->recordingIndex();
     const std::optional<GifExporter::AnimatedFormat> animated = GifExporter::formatFromExtension(ext);
     const QString formatTitle = animated ? GifExporter::formatName(*animated) : ext.toUpper();
 
@@ -264,7 +264,7 @@ void EditorController::exportFinished(const QString &path, const ExportResult &r
         rememberExportPath(path);
         if (sheetHadFocus)
             m_window->activateWindow();
-        const ExportNotice::Facts facts {path, QFileInfo(path).size(), m_project->totalDurationMs()};
+        const ExportNotice::Facts facts {path, QFileInfo(path).size(), m_doc.project()->totalDurationMs()};
         const QPointer<EditorController> self(this);
         // The notification's "Open Folder" replaces opening the folder after
         // every export; without a notification server the status line says

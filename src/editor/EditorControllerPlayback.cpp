@@ -56,8 +56,8 @@ void EditorController::scheduleNext()
     m_playTimer->stop();
     if (!m_isPlaying || frameCount() == 0)
         return;
-    const int64_t index = std::clamp<int64_t>(m_current, 0, frameCount() - 1);
-    const int64_t delay = std::max(m_project->frames[size_t(index)]->delayMs, kMinStepMs);
+    const int64_t index = std::clamp<int64_t>(m_doc.current(), 0, frameCount() - 1);
+    const int64_t delay = std::max(project()->frames[size_t(index)]->delayMs, kMinStepMs);
     m_playTimer->start(int(std::min<int64_t>(delay, INT32_MAX)));
 }
 
@@ -71,11 +71,12 @@ void EditorController::playStep()
         return;
     }
     // Undo may have shortened the list since the last step.
-    m_current = ((std::min(m_current, count - 1) + m_playDirection) % count + count) % count;
-    const GifFrameRef &frame = m_project->frames[size_t(m_current)];
+    m_doc.setCurrent(((std::min(m_doc.current(), count - 1) + m_playDirection) % count + count) % count);
+    const int64_t current = m_doc.current();
+    const GifFrameRef &frame = project()->frames[size_t(current)];
     m_preview->setImage(frame->image());
-    m_strip->setCurrent(m_current);
-    m_strip->scrollTo(m_current);
+    m_strip->setCurrent(current);
+    m_strip->scrollTo(current);
     m_statusLabel->setText(statusText());
     m_delayField->setText(QString::number(frame->delayMs));
     {

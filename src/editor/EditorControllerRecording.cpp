@@ -36,15 +36,15 @@ void EditorController::setRecordingStore(std::shared_ptr<FrameStore> store)
     // The folder already holds this project (the recording's stop or the
     // recovery wrote it), unless it was recovered from damaged files: then
     // what the editor shows becomes the folder's project at once.
-    m_savedIndex = m_project->recordingIndex();
+    m_savedIndex = m_doc.project()->recordingIndex();
     m_store->saveIndex(m_savedIndex);
 }
 
 void EditorController::saveIndexIfChanged()
 {
-    if (!m_store || sameProject(*m_project, m_savedIndex))
+    if (!m_store || sameProject(*m_doc.project(), m_savedIndex))
         return;
-    m_savedIndex = m_project->recordingIndex();
+    m_savedIndex = m_doc.project()->recordingIndex();
     // Returns at once: the store writes it after the frames it names, and a
     // newer save replaces one still waiting.
     m_store->saveIndex(m_savedIndex);
@@ -52,7 +52,7 @@ void EditorController::saveIndexIfChanged()
 
 bool EditorController::hasUnexportedChanges() const
 {
-    return !m_exportedIndex || !sameProject(*m_project, *m_exportedIndex);
+    return !m_exportedIndex || !sameProject(*m_doc.project(), *m_exportedIndex);
 }
 
 void EditorController::discardRecording()

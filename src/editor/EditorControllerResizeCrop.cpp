@@ -108,25 +108,12 @@ void EditorController::applyCrop()
         return;
     }
     const QRectF pixels(*rect);
-    if (!replacePixels([pixels](const QImage &image) { return ImageOps::crop(image, pixels); })) {
+    if (!m_doc.replacePixels([pixels](const QImage &image) { return ImageOps::crop(image, pixels); })) {
         beep();
         return;
     }
     cancelCrop();
     refresh();
-}
-
-bool EditorController::replacePixels(const std::function<QImage(const QImage &)> &op)
-{
-    // Every new picture exists before anything changes: a store that fails
-    // halfway leaves the frames and the history as they were.
-    const std::optional<FrameRefList> pixels = m_project->transformedPixels(op);
-    if (!pixels)
-        return false;
-    pushUndo();
-    for (size_t i = 0; i < m_project->frames.size(); ++i)
-        m_project->frames[i]->setPixels((*pixels)[i]);
-    return true;
 }
 
 // --- resize
@@ -137,7 +124,7 @@ void EditorController::openResize()
         cancelCrop();
     stopPlay();
 
-    const Size canvas = m_project->canvasSize();
+    const Size canvas = project()->canvasSize();
     // A canvas without width would make the locked height infinite.
     m_resizeBaseAspect = canvas.height > 0 && canvas.width > 0 ? canvas.width / canvas.height : 1.0;
     m_lastGoodW = std::max<int64_t>(int64_t(canvas.width), 1);
@@ -265,11 +252,11 @@ void EditorController::applyResize()
     const int64_t h = std::clamp<int64_t>(fieldValue(m_resizeHeight).value_or(m_lastGoodH), 1, kMaxResizeSide);
     endResizeSheet();
 
-    const Size canvas = m_project->canvasSize();
+    const Size canvas = project()->canvasSize();
     if (w == int64_t(canvas.width) && h == int64_t(canvas.height))
         return;
     const QSizeF size {double(w), double(h)};
-    if (!replacePixels([size](const QImage &image) { return ImageOps::resize(image, size); })) {
+    if (!m_doc.replacePixels([size](const QImage &image) { return ImageOps::resize(image, size); })) {
         beep();
         return;
     }

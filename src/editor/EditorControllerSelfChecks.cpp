@@ -57,23 +57,20 @@ void EditorController::resetForSelfCheck(int64_t frameCount)
         image.fill(Qt::black);
         frames.push_back(std::make_shared<GifFrame>(image, 60));
     }
-    m_project->frames = std::move(frames);
-    rebuildBaseDelays();
-    m_undoStack.clear();
-    m_redoStack.clear();
-    setSingleSelection(0);
+    m_doc.reset(std::move(frames));
+    showSpeed();
 }
 
 QStringList EditorController::runLogicSelfTest()
 {
     QStringList lines;
     const auto check = [&lines](bool passed, const QString &label) { lines << checkLine(passed, label); };
-    const auto &frames = m_project->frames;
+    const auto &frames = project()->frames;
     const auto count = [this] { return frameCount(); };
 
     resetForSelfCheck(10);
-    m_selected = {3, 4, 5};
-    m_current = 3;
+    m_doc.setSelection({3, 4, 5});
+    m_doc.setCurrent(3);
     deleteSelected();
     check(count() == 7, QStringLiteral("delete 3 of 10 → 7 left"));
 
@@ -82,12 +79,12 @@ QStringList EditorController::runLogicSelfTest()
     check(count() == 1, QStringLiteral("never delete the last frame"));
 
     resetForSelfCheck(10);
-    m_current = 4;
+    m_doc.setCurrent(4);
     trimAfter();
     check(count() == 5, QStringLiteral("trimAfter @idx4 → 5 left"));
 
     resetForSelfCheck(10);
-    m_current = 3;
+    m_doc.setCurrent(3);
     trimBefore();
     check(count() == 7, QStringLiteral("trimBefore @idx3 → 7 left"));
 
@@ -103,24 +100,24 @@ QStringList EditorController::runLogicSelfTest()
 
     resetForSelfCheck(8);
     applyDelay(200, false);
-    check(allDelays(*m_project, 200), QStringLiteral("applyDelay all → 200ms"));
+    check(allDelays(*project(), 200), QStringLiteral("applyDelay all → 200ms"));
     undoAction();
-    check(allDelays(*m_project, 60), QStringLiteral("undo → back to 60ms"));
+    check(allDelays(*project(), 60), QStringLiteral("undo → back to 60ms"));
     redoAction();
-    check(allDelays(*m_project, 200), QStringLiteral("redo → 200ms again"));
+    check(allDelays(*project(), 200), QStringLiteral("redo → 200ms again"));
 
     resetForSelfCheck(5);
     m_speedPopup->setCurrentIndex(m_speedPopup->findText(QStringLiteral("2×")));
     speedChanged();
-    check(allDelays(*m_project, 30), QStringLiteral("2× → 30ms"));
+    check(allDelays(*project(), 30), QStringLiteral("2× → 30ms"));
     undoAction();
-    check(allDelays(*m_project, 60), QStringLiteral("undo speed → 60ms"));
+    check(allDelays(*project(), 60), QStringLiteral("undo speed → 60ms"));
     m_speedPopup->setCurrentIndex(m_speedPopup->findText(QStringLiteral("4×")));
     speedChanged();
-    check(allDelays(*m_project, 15), QStringLiteral("4× after undo → 15ms (not compounded)"));
+    check(allDelays(*project(), 15), QStringLiteral("4× after undo → 15ms (not compounded)"));
 
     resetForSelfCheck(6);
-    m_selected = {0, 2, 4};
+    m_doc.setSelection({0, 2, 4});
     const std::set<GifFrameRef> before(frames.begin(), frames.end());
     reorderSelection(6);
     const std::set<GifFrameRef> after(frames.begin(), frames.end());
