@@ -18,6 +18,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
+#include <QSessionManager>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -151,6 +152,13 @@ void AppDelegate::applicationDidFinishLaunching()
 {
     m_menus = buildAppMenus();
     connectMenus();
+    // A logout through the session manager: the editor asks, as Quit does,
+    // when the session manager lets it.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
+        if (editor && !editor->sessionMayEnd(manager.allowsInteraction()))
+            manager.cancel();
+        manager.release();
+    });
 
     std::optional<Rect> mainFrame;
     if (const QScreen *screen = QGuiApplication::primaryScreen())

@@ -115,6 +115,12 @@ public:
     // after a successful export, or never (Cancel, or an export that did not
     // finish).
     void askToQuit(std::function<void()> quit);
+    // The desktop session is ending: true when it may. With unexported
+    // changes and `canAsk` (the session manager lets programs ask) the same
+    // question; Cancel, or Export (which takes longer than a logout waits),
+    // calls the logout off. Without asking the recording stays in its folder
+    // for the next start.
+    bool sessionMayEnd(bool canAsk);
 
     // --- history (the document's; these beep and redraw)
     void pushUndo() { m_doc.pushUndo(); }
@@ -326,6 +332,8 @@ private:
     void resetForSelfCheck(int64_t frameCount);
 
     // EditorControllerRecording.cpp
+    enum class QuitAnswer { exportFirst, discard, cancel };
+    QuitAnswer askQuitQuestion();
     void saveIndexIfChanged();
     void discardRecording();
 

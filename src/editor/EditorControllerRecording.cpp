@@ -64,12 +64,8 @@ void EditorController::discardRecording()
     m_store.reset();
 }
 
-void EditorController::askToQuit(std::function<void()> quit)
+EditorController::QuitAnswer EditorController::askQuitQuestion()
 {
-    if (m_closed || !hasUnexportedChanges()) {
-        quit();
-        return;
-    }
     stopPlay();
     QMessageBox alert(QMessageBox::Warning, QStringLiteral("Quillo"),
         QStringLiteral("Export the recording before quitting?"), QMessageBox::NoButton, m_window.get());
@@ -87,16 +83,55 @@ void EditorController::askToQuit(std::function<void()> quit)
     alert.exec();
     if (alert.clickedButton() == discard) {
         Log::write(QStringLiteral("quit: recording discarded"));
+        return QuitAnswer::discard;
+    }
+    if (alert.clickedButton() == exportButton)
+        return QuitAnswer::exportFirst;
+    Log::write(QStringLiteral("quit: cancelled"));
+    m_window->activateWindow();
+    return QuitAnswer::cancel;
+}
+
+void EditorController::askToQuit(std::function<void()> quit)
+{
+    if (m_closed || !hasUnexportedChanges()) {
         quit();
         return;
     }
-    if (alert.clickedButton() == exportButton) {
+    switch (askQuitQuestion()) {
+    case QuitAnswer::discard:
+        quit();
+        return;
+    case QuitAnswer::exportFirst:
         // Quits once the export has written its file; a cancelled save
         // dialog or a failed export keeps the editor open.
         m_afterExport = std::move(quit);
         exportGIF();
         return;
+    case QuitAnswer::cancel:
+        return;
     }
-    Log::write(QStringLiteral("quit: cancelled"));
-    m_window->activateWindow();
+}
+
+bool EditorController::sessionMayEnd(bool canAsk)
+{
+    if (m_closed || !hasUnexportedChanges())
+        return true;
+    // Without a word with the user the recording stays in its folder, saved
+    // after the last edit, and the next start offers it.
+    if (!canAsk)
+        return true;
+    switch (askQuitQuestion()) {
+    case QuitAnswer::discard:
+        discardRecording();
+        return true;
+    case QuitAnswer::exportFirst:
+        // An export takes longer than a logout waits: the logout is called
+        // off, and the user logs out again once the file is written.
+        exportGIF();
+        return false;
+    case QuitAnswer::cancel:
+        return false;
+    }
+    return false;
 }

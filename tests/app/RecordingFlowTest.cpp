@@ -456,6 +456,12 @@ TEST_F(RecordingFlow, ARecordingLeftBehind_IsOfferedAtTheNextStart_AndQuitAsksBe
     answerNextQuestion(QStringLiteral("Cancel"));
     next->menus().quit->trigger();
     EXPECT_TRUE(next->editor->window()->isVisible());
+    // A logout asks too when it may, and Cancel calls it off; one that may
+    // not ask goes ahead and leaves the recording for the next start.
+    answerNextQuestion(QStringLiteral("Cancel"));
+    EXPECT_FALSE(next->editor->sessionMayEnd(true));
+    EXPECT_TRUE(next->editor->sessionMayEnd(false));
+    EXPECT_TRUE(QFileInfo::exists(folder));
 
     // Export before quitting: the file, then the quit; nothing more to ask after.
     next->editor->encoderPopup()->setCurrentIndex(2);
