@@ -1,6 +1,9 @@
 #include "EditorTestSupport.h"
 
 #include "editor/EditorDocument.h"
+#include "store/FrameStore.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -297,4 +300,89 @@ TEST(EditorDocument, ResetStartsOverAndCounts)
     EXPECT_EQ(d.speedFactor(), 1.0);
     ASSERT_TRUE(d.setSpeed(2));
     EXPECT_EQ(delaysOf(*d.project()), std::vector<int64_t>(5, 20));
+}
+
+// The same edits, undos and redos on frames held in memory and on the same
+// pictures kept in a frame store: after every step both show the same
+// pictures with the same delays, so moving the pixels to disk changed nothing
+// an edit does.
+TEST(EditorDocument, AnEditSequenceGivesTheSameFramesFromTheStoreAsFromMemory)
+{
+    QTemporaryDir dir;
+    FrameStore::Options options;
+    options.root = dir.path();
+    options.cacheBytes = 64 << 10; // a few frames: most reads decode
+    const std::shared_ptr<FrameStore> store = FrameStore::create(RecordingInfo {}, options).store;
+    ASSERT_TRUE(store);
+    GifFrameList inMemory;
+    GifFrameList stored;
+    for (int i = 0; i < 24; ++i) {
+        // Screen-like: a still background, a block that moves, a changing line.
+        QImage image(45, 31, QImage::Format_ARGB32_Premultiplied);
+        image.fill(qRgb(230, 230, 225));
+        for (int x = 0; x < 10; ++x)
+            for (int y = 0; y < 6; ++y)
+                image.setPixel((i * 2 + x) % 45, 10 + y, qRgb(20 * (i % 12), 90, 200));
+        for (int x = 0; x <= i; ++x)
+            image.setPixel(x, 28, qRgb(0, 0, 0));
+        inMemory.push_back(std::make_shared<GifFrame>(image, 40 + i));
+        stored.push_back(std::make_shared<GifFrame>(store->append(image, i / 30.0), 40 + i));
+    }
+    EditorDocument memory(std::make_shared<GifProject>(inMemory, 30));
+    EditorDocument disk(std::make_shared<GifProject>(stored, 30));
+
+    const std::vector<std::pair<const char *, std::function<void(EditorDocument &)>>> steps {
+        {"delete two",
+            [](EditorDocument &d) {
+                d.setSelection({3, 9});
+                d.deleteSelected();
+            }},
+        {"reverse", [](EditorDocument &d) { d.reverse(); }},
+        {"move a block",
+            [](EditorDocument &d) {
+                d.setSelection({4, 5, 6});
+                d.reorderSelection(15);
+            }},
+        {"delay",
+            [](EditorDocument &d) {
+                d.setSelection({0, 1});
+                d.applyDelay(120, true);
+            }},
+        {"speed", [](EditorDocument &d) { d.setSpeed(2.0); }},
+        {"crop", [](EditorDocument &d) { d.replacePixels([](const QImage &i) { return i.copy(3, 2, 33, 21); }); }},
+        {"undo", [](EditorDocument &d) { d.undo(); }},
+        {"undo", [](EditorDocument &d) { d.undo(); }},
+        {"redo", [](EditorDocument &d) { d.redo(); }},
+        {"resize",
+            [](EditorDocument &d) {
+                d.replacePixels(
+                    [](const QImage &i) { return i.scaled(17, 11, Qt::IgnoreAspectRatio, Qt::SmoothTransformation); });
+            }},
+        {"trim",
+            [](EditorDocument &d) {
+                d.setSelection({2});
+                d.trimBefore();
+            }},
+        {"undo", [](EditorDocument &d) { d.undo(); }},
+        {"undo", [](EditorDocument &d) { d.undo(); }},
+        {"redo", [](EditorDocument &d) { d.redo(); }},
+    };
+    for (const auto &[name, step] : steps) {
+        step(memory);
+        step(disk);
+        const GifFrameList &a = memory.project()->frames;
+        const GifFrameList &b = disk.project()->frames;
+        ASSERT_EQ(a.size(), b.size()) << name;
+        for (size_t i = 0; i < a.size(); ++i) {
+            ASSERT_EQ(a[i]->delayMs, b[i]->delayMs) << name << " frame " << i;
+            ASSERT_EQ(a[i]->image(), b[i]->image()) << name << " frame " << i;
+            // Edits keep the disk's frames on disk.
+            ASSERT_EQ(b[i]->pixels()->store(), store) << name << " frame " << i;
+        }
+    }
+    // Every step acted: two frames deleted, cropped, then resized again by the last redo.
+    ASSERT_EQ(disk.project()->frames.size(), 22u);
+    EXPECT_EQ(disk.project()->frames[0]->size(), QSize(17, 11));
+    EXPECT_FALSE(store->waitForWrites());
+    EXPECT_GT(store->stats().framesWritten, 24);
 }
