@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -300,6 +301,10 @@ private:
     // The window's close: spontaneous ones (its close button) ask first.
     bool handleWindowClose(QEvent *event);
     bool windowShouldClose();
+    // A warning on the window with `choices` and Cancel, which is the
+    // default and Escape's: the index of the choice taken, or -1 for Cancel.
+    int askWarning(const QString &text, const QString &details,
+        const std::vector<std::pair<QString, QMessageBox::ButtonRole>> &choices);
     void windowWillClose();
 
     // EditorControllerPlayback.cpp

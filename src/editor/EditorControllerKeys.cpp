@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QTextEdit>
 
+#include <algorithm>
+
 // The keyboard and the way out of the editor. Keys are read by Qt key code,
 // never by text, so they work on every layout; Ctrl stands for Command.
 
@@ -136,23 +138,35 @@ bool EditorController::performClose()
     return true;
 }
 
-bool EditorController::windowShouldClose()
+int EditorController::askWarning(const QString &text, const QString &details,
+    const std::vector<std::pair<QString, QMessageBox::ButtonRole>> &choices)
 {
-    QMessageBox alert(QMessageBox::Warning, QStringLiteral("Quillo"), QStringLiteral("Start a new recording?"),
-        QMessageBox::NoButton, m_window.get());
-    alert.setInformativeText(QStringLiteral("This resets the current GIF (") + QString::number(frameCount())
-        + QStringLiteral(" frames). Any unsaved edits will be lost."));
+    QMessageBox alert(QMessageBox::Warning, QStringLiteral("Quillo"), text, QMessageBox::NoButton, m_window.get());
+    alert.setInformativeText(details);
+    std::vector<QPushButton *> buttons;
+    for (const auto &[title, role] : choices)
+        buttons.push_back(alert.addButton(title, role));
     QPushButton *cancel = alert.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    QPushButton *discard = alert.addButton(QStringLiteral("Discard && Record"), QMessageBox::DestructiveRole);
     alert.setDefaultButton(cancel);
     alert.setEscapeButton(cancel);
     EditorStyle::applyDark(&alert);
     alert.exec();
-    if (alert.clickedButton() != discard) {
-        // Without a window manager nobody hands the focus back after the alert.
-        m_window->activateWindow();
+    const auto taken = std::find(buttons.begin(), buttons.end(), alert.clickedButton());
+    if (taken != buttons.end())
+        return int(taken - buttons.begin());
+    // Without a window manager nobody hands the focus back after the alert.
+    m_window->activateWindow();
+    return -1;
+}
+
+bool EditorController::windowShouldClose()
+{
+    const int choice = askWarning(QStringLiteral("Start a new recording?"),
+        QStringLiteral("This resets the current GIF (") + QString::number(frameCount())
+            + QStringLiteral(" frames). Any unsaved edits will be lost."),
+        {{QStringLiteral("Discard && Record"), QMessageBox::DestructiveRole}});
+    if (choice != 0)
         return false;
-    }
     stopPlay();
     return true;
 }

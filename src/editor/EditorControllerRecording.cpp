@@ -1,12 +1,10 @@
 #include "editor/EditorController.h"
 
 #include "base/Log.h"
-#include "editor/EditorStyle.h"
 #include "store/FrameStore.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QPushButton>
 
 // The recording folder behind the editor: the project saved there after every
 // edit, so that a crash or a kill loses nothing, and the question before
@@ -67,29 +65,22 @@ void EditorController::discardRecording()
 EditorController::QuitAnswer EditorController::askQuitQuestion()
 {
     stopPlay();
-    QMessageBox alert(QMessageBox::Warning, QStringLiteral("Quillo"),
-        QStringLiteral("Export the recording before quitting?"), QMessageBox::NoButton, m_window.get());
     const QString frames
         = frameCount() == 1 ? QStringLiteral("1 frame") : QStringLiteral("%1 frames").arg(frameCount());
-    alert.setInformativeText(
+    switch (askWarning(QStringLiteral("Export the recording before quitting?"),
         QStringLiteral("This recording (%1) has changes that were not exported. If you discard it, it is gone.")
-            .arg(frames));
-    QPushButton *exportButton = alert.addButton(QStringLiteral("Export GIF…"), QMessageBox::AcceptRole);
-    QPushButton *discard = alert.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
-    QPushButton *cancel = alert.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    alert.setDefaultButton(cancel);
-    alert.setEscapeButton(cancel);
-    EditorStyle::applyDark(&alert);
-    alert.exec();
-    if (alert.clickedButton() == discard) {
+            .arg(frames),
+        {{QStringLiteral("Export GIF…"), QMessageBox::AcceptRole},
+            {QStringLiteral("Discard"), QMessageBox::DestructiveRole}})) {
+    case 0:
+        return QuitAnswer::exportFirst;
+    case 1:
         Log::write(QStringLiteral("quit: recording discarded"));
         return QuitAnswer::discard;
+    default:
+        Log::write(QStringLiteral("quit: cancelled"));
+        return QuitAnswer::cancel;
     }
-    if (alert.clickedButton() == exportButton)
-        return QuitAnswer::exportFirst;
-    Log::write(QStringLiteral("quit: cancelled"));
-    m_window->activateWindow();
-    return QuitAnswer::cancel;
 }
 
 void EditorController::askToQuit(std::function<void()> quit)
