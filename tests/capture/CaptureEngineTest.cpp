@@ -6,6 +6,7 @@
 #include "capture/synthetic/SyntheticCaptureBackend.h"
 #include "store/FrameStore.h"
 #include "store/StoreTestSupport.h"
+#include "support/SmallDisk.h"
 #include "support/TestUtil.h"
 
 #include <QDir>
@@ -18,7 +19,6 @@
 #include <limits>
 #include <map>
 
-#include <sys/mount.h>
 #include <unistd.h>
 
 namespace {
@@ -634,17 +634,11 @@ TEST_F(CaptureEngineTest, WithAStore_FramesAreKeptInIt_AsTheyCame)
 // kept until then reach the editor, readable.
 TEST_F(CaptureEngineTest, AFullDisk_EndsTheRecordingWithItsFramesAndSaysSo)
 {
-    QTemporaryDir dir;
-    const QString mountPoint = dir.path() + QStringLiteral("/small");
-    QDir().mkpath(mountPoint);
-    if (::geteuid() != 0 || ::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=1m") != 0)
+    const SmallDisk disk(QStringLiteral("1m"));
+    if (!disk.mounted())
         GTEST_SKIP() << "needs root to mount a 1 MB tmpfs for a full disk";
-    struct Unmount {
-        QString path;
-        ~Unmount() { ::umount2(QFile::encodeName(path).constData(), MNT_DETACH); }
-    } unmount {mountPoint};
     FrameStore::Options options;
-    options.root = mountPoint;
+    options.root = disk.path();
     const std::shared_ptr<FrameStore> store = FrameStore::create(RecordingInfo {}, options).store;
     ASSERT_TRUE(store);
     int storeErrors = 0;

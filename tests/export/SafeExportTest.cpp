@@ -6,6 +6,7 @@
 #include "export/OutputCheck.h"
 #include "export/ToolProgress.h"
 #include "export/Tools.h"
+#include "support/SmallDisk.h"
 
 #include <QDeadlineTimer>
 #include <QDirIterator>
@@ -21,7 +22,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -316,14 +316,9 @@ TEST(SafeExportReal, AFullDiskLeavesTheOldFileByteIdentical)
     const EnvOverride dirs("QUILLO_TOOL_DIRS", std::nullopt);
     if (!Tools::ffmpeg() || !Tools::gifski())
         GTEST_SKIP() << "ffmpeg and gifski are needed";
-    QTemporaryDir mountPoint;
-    if (::geteuid() != 0
-        || ::mount("tmpfs", QFile::encodeName(mountPoint.path()).constData(), "tmpfs", 0, "size=256k") != 0)
+    const SmallDisk mountPoint(QStringLiteral("256k"));
+    if (!mountPoint.mounted())
         GTEST_SKIP() << "a small tmpfs cannot be mounted here (needs root)";
-    struct Unmount {
-        QString path;
-        ~Unmount() { ::umount2(QFile::encodeName(path).constData(), MNT_DETACH); }
-    } unmount {mountPoint.path()};
 
     // Noise does not compress: the new file cannot fit.
     GifFrameList frames;

@@ -2,6 +2,7 @@
 
 #include "store/FrameStore.h"
 #include "store/Recordings.h"
+#include "support/SmallDisk.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,6 @@
 
 #include <atomic>
 #include <set>
-#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace StoreTest;
@@ -202,18 +202,12 @@ TEST(StoreDamage, UnreadableFolder_IsReportedAndLeftAlone)
 // stays on disk and opens, and every frame handed out stays readable.
 TEST(StoreDamage, DiskFull_GivesTheErrorAndKeepsWhatWasWritten)
 {
-    QTemporaryDir dir;
-    const QString mountPoint = dir.path() + "/small";
-    QDir().mkpath(mountPoint);
-    if (::geteuid() != 0 || ::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=1m") != 0)
+    const SmallDisk disk(QStringLiteral("1m"));
+    if (!disk.mounted())
         GTEST_SKIP() << "needs root to mount a 1 MB tmpfs for a full disk";
-    struct Unmount {
-        QString path;
-        ~Unmount() { ::umount2(QFile::encodeName(path).constData(), MNT_DETACH); }
-    } unmount {mountPoint};
 
     FrameStore::Options options;
-    options.root = mountPoint;
+    options.root = disk.path();
     FrameStore::Created created = FrameStore::create(RecordingInfo {}, options);
     ASSERT_TRUE(created.store);
     std::atomic<int> errors {0};
