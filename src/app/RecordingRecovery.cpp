@@ -82,12 +82,7 @@ bool AppDelegate::offerRecovery()
         Log::write(QStringLiteral("recovery: offered %1 (%2 frames)").arg(summary.folder).arg(count));
         switch (askToRecover(recoveryQuestion(opened.info.created.toLocalTime(), count), details)) {
         case RecoverChoice::recover: {
-            GifFrameList frames;
-            frames.reserve(opened.index.entries.size());
-            for (const RecordingIndex::Entry &entry : opened.index.entries)
-                frames.push_back(std::make_shared<GifFrame>(entry.frame, entry.delayMs));
-            const int64_t fps = opened.index.fps > 0 ? opened.index.fps : opened.info.fps;
-            auto project = std::make_shared<GifProject>(std::move(frames), fps, opened.index.loopCount);
+            const GifProjectRef project = GifProject::fromRecordingIndex(opened.index, opened.info.fps);
             Log::write(QStringLiteral("recovery: opening editor with %1 frames").arg(count));
             openEditor(project, opened.store);
             return true;

@@ -54,6 +54,15 @@ RecordingIndex GifProject::recordingIndex() const
     return index;
 }
 
+std::shared_ptr<GifProject> GifProject::fromRecordingIndex(const RecordingIndex &index, int64_t fps)
+{
+    GifFrameList frames;
+    frames.reserve(index.entries.size());
+    for (const RecordingIndex::Entry &entry : index.entries)
+        frames.push_back(std::make_shared<GifFrame>(entry.frame, entry.delayMs));
+    return std::make_shared<GifProject>(std::move(frames), index.fps > 0 ? index.fps : fps, index.loopCount);
+}
+
 std::optional<FrameRefList> GifProject::transformedPixels(const std::function<QImage(const QImage &)> &op) const
 {
     FrameRefList out(frames.size());

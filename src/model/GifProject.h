@@ -39,6 +39,9 @@ public:
     // What a recording folder keeps of the project: the frames' pixels with
     // their delays, the loop count, the frame rate and the canvas.
     RecordingIndex recordingIndex() const;
+    // The project a recording folder kept; `fps` stands in for an index
+    // without a frame rate.
+    static std::shared_ptr<GifProject> fromRecordingIndex(const RecordingIndex &index, int64_t fps);
 
     GifFrameList frames;
     int64_t loopCount = 0;

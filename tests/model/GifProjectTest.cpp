@@ -111,3 +111,20 @@ TEST(SelfTestProject, HasThirtyFramesOfTheBallAndBar)
     EXPECT_LT(qGray(first.pixel(300, 20)), 40);
     EXPECT_NE(project->frames[0]->image(), project->frames[15]->image());
 }
+
+TEST(GifProject, RecordingIndexRoundTrips_AndAnIndexWithoutFpsTakesTheGivenOne)
+{
+    GifProject project(
+        {std::make_shared<GifFrame>(image(10, 10), 60), std::make_shared<GifFrame>(image(10, 10), 90)}, 24, 3);
+    RecordingIndex index = project.recordingIndex();
+    const GifProjectRef back = GifProject::fromRecordingIndex(index, 30);
+    ASSERT_EQ(back->frames.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(back->frames[i]->pixels(), project.frames[i]->pixels());
+        EXPECT_EQ(back->frames[i]->delayMs, project.frames[i]->delayMs);
+    }
+    EXPECT_EQ(back->fps, 24);
+    EXPECT_EQ(back->loopCount, 3);
+    index.fps = 0;
+    EXPECT_EQ(GifProject::fromRecordingIndex(index, 30)->fps, 30);
+}
