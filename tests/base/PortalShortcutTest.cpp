@@ -58,6 +58,7 @@ public:
             shortcuts.beginStructure();
             shortcuts >> id >> properties;
             shortcuts.endStructure();
+            shortcuts.endArray();
             trigger = id + QLatin1Char(' ') + properties.value(QStringLiteral("preferred_trigger")).toString();
             code = bindResponse;
         } else {

@@ -168,9 +168,14 @@ bool TestPipeWireDaemon::link(uint32_t producer, const char *consumerRole) const
     pw_properties_free(props);
     pw_thread_loop_unlock(linker.client.loop);
     // Let the request reach the daemon before this client goes; the link
-    // lingers after it.
+    // lingers after it and after its proxy.
     QThread::msleep(100);
-    return proxy != nullptr;
+    if (!proxy)
+        return false;
+    pw_thread_loop_lock(linker.client.loop);
+    pw_proxy_destroy(proxy);
+    pw_thread_loop_unlock(linker.client.loop);
+    return true;
 }
 
 struct TestScreenProducer::Impl {
