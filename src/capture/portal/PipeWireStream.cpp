@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -82,6 +83,15 @@ struct PipeWireStream::Impl {
     std::optional<double> clockOffset;
     bool endSent = false;
     std::shared_ptr<std::atomic<int>> inFlight = std::make_shared<std::atomic<int>>(0);
+    // The newest picture that came while the engine's queue was full. The
+    // compositor sends a buffer only when something changed, so the one
+    // that did not fit may be the screen's last for a long time: it goes to
+    // the engine as soon as the queue is empty.
+    struct Waiting {
+        std::mutex mutex;
+        std::optional<CaptureFrame> frame;
+    };
+    std::shared_ptr<Waiting> waiting = std::make_shared<Waiting>();
 
     ~Impl();
     bool connect(QString *error);
@@ -334,8 +344,6 @@ void PipeWireStream::Impl::handle(spa_buffer *buffer)
         return;
     CaptureFrame frame;
     frame.presentationTime = presentationTime(header);
-    if (inFlight->load() >= queueDepth)
-        return;
     // An empty chunk carries no new picture (a cursor-only update, say).
     if (data.chunk->size == 0) {
         frame.status = FrameStatus::idle;
@@ -389,10 +397,32 @@ void PipeWireStream::Impl::send(CaptureFrame frame)
 {
     if (!sink.queue)
         return;
-    inFlight->fetch_add(1);
-    sink.queue->async([onFrame = sink.onFrame, frame = std::move(frame), inFlight = inFlight]() mutable {
-        if (onFrame)
-            onFrame(std::move(frame));
-        inFlight->fetch_sub(1);
-    });
+    // Under the lock, the count and the waiting picture change together: the
+    // last frame to leave the queue takes what waits, or a newer buffer does.
+    const std::lock_guard lock(waiting->mutex);
+    if (inFlight->load() >= queueDepth) {
+        // An idle frame only says that nothing changed: it can go.
+        if (!frame.image.isNull())
+            waiting->frame = std::move(frame);
+        return;
+    }
+    const auto post = [&](CaptureFrame f) {
+        inFlight->fetch_add(1);
+        sink.queue->async(
+            [onFrame = sink.onFrame, frame = std::move(f), inFlight = inFlight, waiting = waiting]() mutable {
+                if (onFrame)
+                    onFrame(std::move(frame));
+                std::optional<CaptureFrame> next;
+                {
+                    const std::lock_guard lock(waiting->mutex);
+                    if (inFlight->fetch_sub(1) == 1)
+                        next = std::exchange(waiting->frame, std::nullopt);
+                }
+                if (next && onFrame)
+                    onFrame(std::move(*next));
+            });
+    };
+    if (std::optional<CaptureFrame> earlier = std::exchange(waiting->frame, std::nullopt))
+        post(std::move(*earlier));
+    post(std::move(frame));
 }

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -29,6 +32,8 @@ struct Received {
     std::mutex mutex;
     std::vector<CaptureFrame> frames;
     std::optional<CaptureFailure> ended;
+    // While set, the sink takes no frame: an engine that is busy.
+    std::atomic<bool> busy = false;
 
     size_t count()
     {
@@ -58,6 +63,8 @@ protected:
         CaptureSink sink;
         sink.queue = queue;
         sink.onFrame = [into](CaptureFrame f) {
+            while (into->busy.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
             std::lock_guard lock(into->mutex);
             into->frames.push_back(std::move(f));
         };
@@ -187,6 +194,38 @@ TEST_F(PipeWireStreamTest, OnlyChangesInTheRegionMakeNewFrames)
         (std::vector<FrameStatus> {FrameStatus::idle, FrameStatus::idle, FrameStatus::idle, FrameStatus::complete}));
     EXPECT_EQ(pixelAt(received->at(received->count() - 1), 39, 0), green);
     EXPECT_TRUE(received->at(before).image.isNull());
+}
+
+TEST_F(PipeWireStreamTest, APictureThatCameWhileTheEngineWasBusy_StillComes_AfterTheQueuedOnes)
+{
+    // A compositor sends a buffer only when something changed: when the
+    // animation stops, the last buffer is the screen until the user stops.
+    TestScreenProducer producer(*s_daemon, {TestScreenProducer::Format::bgrx, {320, 200}, 0, std::nullopt});
+    auto received = std::make_shared<Received>();
+    auto stream = open(producer, QRectF(150, 50, 40, 20), 320, received);
+    ASSERT_TRUE(pushUntilReceived(producer, splitPicture({320, 200}, 160), *received, 1));
+    waitUntil([] { return false; }, 200);
+    queue->drain();
+    const size_t before = received->count();
+
+    received->busy = true;
+    const auto shade = [](int i) { return qRgb(0, 0, 40 + 10 * i); };
+    constexpr int pictures = 20; // more than the queue holds
+    for (int i = 0; i < pictures; ++i) {
+        ASSERT_TRUE(waitUntil([&] { return producer.push(splitPicture({320, 200}, 160, shade(i))); }));
+        waitUntil([] { return false; }, 30);
+    }
+    received->busy = false;
+    ASSERT_TRUE(waitUntil([&] {
+        const size_t n = received->count();
+        return n > before && pixelAt(received->at(n - 1), 39, 0) == shade(pictures - 1);
+    })) << "the last picture never came";
+    queue->drain();
+    // In order, and fewer than were sent: the queue's worth, then the newest.
+    const size_t n = received->count();
+    EXPECT_LT(n - before, size_t(pictures));
+    for (size_t i = before + 1; i < n; ++i)
+        EXPECT_LT(received->at(i - 1).presentationTime, received->at(i).presentationTime) << i;
 }
 
 TEST_F(PipeWireStreamTest, AProducerThatGoesAway_EndsTheStream)
