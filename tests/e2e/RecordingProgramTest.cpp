@@ -463,15 +463,31 @@ TEST_P(RecordingProgram, SelfTestRecord_OverAClockTickingOnceASecond_PlaysAsLong
     EXPECT_LE(total, 2.4) << out.toStdString();
 }
 
-TEST_P(RecordingProgram, SelfTestStopRace_PassesAndWritesItsLine)
+TEST_P(RecordingProgram, SelfTestStopRace_PassesAndWritesItsLine_WithoutFollowingALinkPlantedThere)
 {
-    QFile::remove(QStringLiteral("/tmp/quillo-stoprace.txt"));
+    // Anyone can plant a link at a fixed name in /tmp; the mode must not
+    // write through it.
+    const QString path = QStringLiteral("/tmp/quillo-stoprace.txt");
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const QString victim = scratch.filePath(QStringLiteral("victim"));
+    {
+        QFile file(victim);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("keep me");
+    }
+    QFile::remove(path);
+    ASSERT_TRUE(QFile::link(victim, path));
     const QString out = runMode(QStringLiteral("--selftest-stoprace"));
     EXPECT_EQ(out, QStringLiteral("STOPRACE permission=true startCalls=0 liveStreams=0 engineLeaked=false → PASS\n"));
     EXPECT_EQ(program->exitCode(), 0);
-    QFile file(QStringLiteral("/tmp/quillo-stoprace.txt"));
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+    QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(file.readAll()) + QLatin1Char('\n'), out);
+    QFile kept(victim);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("keep me"));
 }
 
 TEST_P(RecordingProgram, SelfTestClose_BringsTheRecordingFrameBack)
